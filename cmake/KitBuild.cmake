@@ -1,0 +1,52 @@
+# Warnings, sanitizers and the helpers that every subsystem's CMake uses.
+
+add_compile_options(-Wall -Wextra)
+
+if(KIT_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+  add_compile_definitions(KIT_SANITIZER_BUILD=1)
+elseif(KIT_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+  add_compile_definitions(KIT_SANITIZER_BUILD=1 KIT_TSAN_BUILD=1)
+elseif(NOT KIT_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "KIT_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+
+if(KIT_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "KIT_FUZZ needs clang")
+  endif()
+  # Everything is instrumented for coverage; only the fuzz targets get a main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# kit_shared_library(<target> VERSION_SCRIPT <file> SOURCES ...):
+# a shared library with hidden visibility whose exports are fixed by a
+# linker version script, so template instantiations of the standard library
+# never leak into the ABI.
+function(kit_shared_library target)
+  cmake_parse_arguments(A "" "VERSION_SCRIPT;SOVERSION" "SOURCES;LIBS" ${ARGN})
+  add_library(${target} SHARED ${A_SOURCES})
+  set_target_properties(${target} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  if(A_SOVERSION)
+    set_target_properties(${target} PROPERTIES VERSION ${A_SOVERSION} SOVERSION ${A_SOVERSION})
+  endif()
+  if(A_VERSION_SCRIPT)
+    target_link_options(${target} PRIVATE "-Wl,--version-script=${A_VERSION_SCRIPT}")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${A_VERSION_SCRIPT})
+  endif()
+  if(A_LIBS)
+    target_link_libraries(${target} PRIVATE ${A_LIBS})
+  endif()
+endfunction()
+
+# Objects compiled for both a shared library and the in-process tests.
+function(kit_object_library target)
+  add_library(${target} OBJECT ${ARGN})
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON
+    CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+endfunction()

@@ -1,0 +1,12 @@
+/* Symbol visibility for libMorvane. Everything is hidden by default; only the
+ * class interface and the C interface carry MORVANE_API. */
+#ifndef MORVANE_EXPORT_H
+#define MORVANE_EXPORT_H
+
+#if defined(MORVANE_BUILDING_LIBRARY)
+#  define MORVANE_API __attribute__((visibility("default")))
+#else
+#  define MORVANE_API
+#endif
+
+#endif /* MORVANE_EXPORT_H */

@@ -1,0 +1,163 @@
+// HandCore: every piece of state of one hand. Morvane owns exactly one.
+//
+// Thread rules (see each group): the caller's thread runs set-up, setters and
+// commands one at a time; the transport's receive thread runs the decoders;
+// the monitor thread and an RS485 bus worker run beside them. Values that the
+// receive thread writes and others read are atomics or DoubleBuffers.
+#ifndef MORVANE_HAND_CORE_H
+#define MORVANE_HAND_CORE_H
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "double_buffer.h"
+#include "frame_log.h"
+#include "morvane/morvane.h"
+#include "sensor_channel.h"
+
+namespace morvx {
+
+class RS485SharedBusContext;
+class RS485NodeEndpoint;
+
+// Result codes of the library.
+enum ResultCode : int {
+    kOk = 0,
+    kBadArgument = 1,
+    kNoBusContext = 2,
+    kBadParamReply = 3,
+    kNoSensorData = 4,
+    kBusClosed = 5,
+    kTimedOut = 7,  // parameter read timed out, or OTA reply queue full
+    kFrameRejected = 8,
+    kLogFileExists = 9,
+    kLogFileUnwritable = 10,
+    kNotHomed = 11,
+};
+
+// Request types of the command encoders.
+enum RequestType : int {
+    kReportSelection = 0,
+    kModeCommand = 1,
+    kMotion = 2,
+    kGesture = 3,
+};
+
+struct HandCore {
+    explicit HandCore(Morvane* owner);
+    ~HandCore();
+    HandCore(const HandCore&) = delete;
+    HandCore& operator=(const HandCore&) = delete;
+
+    Morvane* owner_object;
+
+    // ---- send functions (set-up calls only) --------------------------------
+    send_data_callback send_rpdo_function;
+    send_data_callback* active_send_rpdo = nullptr;
+    send_canfd_callback send_canfd_function;
+    send_canfd_callback* active_send_canfd = nullptr;
+    send_data_callback send_rs485_function;
+    send_data_callback* active_send_rs485 = nullptr;
+    std::shared_ptr<RS485SharedBusContext> bus_context;
+    std::shared_ptr<RS485NodeEndpoint> bus_endpoint;
+    bool bus_given = false;
+    send_can_callback send_can_function;
+    send_can_callback* active_send_can = nullptr;
+    bool dry_run = false;
+
+    // ---- bus and identity: written by the receive thread during
+    // identification, read everywhere; each a whole 32-bit atomic ----------
+    std::atomic<int32_t> bus_kind{-1};
+    std::atomic<int32_t> hand_type{0};
+    std::atomic<int32_t> total_joints{11};
+    std::atomic<int32_t> active_joints{6};
+    std::atomic<int32_t> hand_direction{0};
+    std::atomic<float> firmware_version{0.0f};
+    std::string serial_number;  // caller's thread only
+    int32_t canfd_node_id = 1;
+    int32_t rs485_node_id = 1;
+
+    // ---- per-joint tables (27 slots; slot i holds joint i + 1) --------------
+    std::array<int32_t, kJointSlots> sensor_map{};
+    std::array<uint8_t, kJointSlots> joint_mode{};
+    std::array<uint8_t, kJointSlots> home_option_a{};
+    std::array<uint8_t, kJointSlots> home_option_b{};
+    std::array<uint8_t, kJointSlots> joint_command{};
+    std::array<float, kJointSlots> min_angle{};
+    std::array<float, kJointSlots> max_angle{};
+    std::array<int32_t, kJointSlots> min_position{};
+    std::array<int32_t, kJointSlots> max_position{};
+    std::array<int32_t, kJointSlots> joint_to_node{};
+    std::array<int32_t, kJointSlots + 1> node_to_joint{};
+
+    // ---- published per-joint values -----------------------------------------
+    // Targets: written by the caller's thread.
+    DoubleBuffer<float> target_angle;
+    DoubleBuffer<int32_t> target_position;
+    DoubleBuffer<float> angular_velocity;
+    DoubleBuffer<int32_t> position_velocity;
+    DoubleBuffer<int32_t> max_current;
+    // Measured: written by the receive thread.
+    DoubleBuffer<uint8_t> status_byte;
+    DoubleBuffer<uint8_t> alarm_byte;
+    DoubleBuffer<int32_t> raw_position;
+    DoubleBuffer<float> now_angle;
+    DoubleBuffer<int32_t> now_position;
+    DoubleBuffer<float> now_angular_velocity;
+    DoubleBuffer<int32_t> now_position_velocity;
+    DoubleBuffer<int32_t> now_current;
+
+    // ---- tactile channels ----------------------------------------------------
+    std::array<uint8_t, kJointSlots> channel_format{};
+    std::array<std::atomic<uint32_t>, kJointSlots> channel_sequence{};
+    std::vector<SensorChannel> sensor_channels;
+
+    // ---- bytes last built for each bus (pre-send buffers) ---------------------
+    std::vector<uint8_t> last_rpdo;
+    std::vector<uint8_t> last_canfd;
+    std::vector<uint8_t> last_can;  // dry run: accumulates u32 LE id + bytes
+    std::vector<std::pair<int32_t, int32_t>> coupled_pairs;
+    std::vector<uint8_t> last_rs485;
+
+    // ---- OTA -----------------------------------------------------------------------
+    std::vector<uint8_t> ota_data;
+    std::mutex ota_mutex;
+    std::deque<std::vector<uint8_t>> ota_replies;  // at most 32, guarded by ota_mutex
+
+    // ---- gesture arguments, written by play_gesture before each request -------
+    uint16_t gesture_number = 0;
+    int32_t gesture_arg1 = 0;
+    int32_t gesture_arg2 = 0;
+
+    // ---- monitor and flags ---------------------------------------------------------
+    std::thread monitor_thread;
+    std::atomic<bool> running{false};
+    std::atomic<bool> ota_busy{false};
+    int32_t poll_index = 0;  // RS485 bus worker only
+    std::atomic<bool> sensor_enable{false};
+    std::atomic<bool> move_no_home{false};
+    std::atomic<bool> angle_conversion{true};
+
+    // ---- frame log -----------------------------------------------------------------
+    FrameLog frame_log;
+
+    // ---- drive parameters ------------------------------------------------------------
+    std::atomic<std::promise<unsigned>*> pending_read{nullptr};
+    std::mutex param_mutex;
+    std::atomic<uint16_t> pending_index{0};
+    std::atomic<uint8_t> pending_sub_index{0};
+};
+
+}  // namespace morvx
+
+#endif  // MORVANE_HAND_CORE_H

@@ -73,7 +73,9 @@ struct HandCore {
     bool bus_given = false;
     send_can_callback send_can_function;
     send_can_callback* active_send_can = nullptr;
-    bool dry_run = false;
+    // Read by the monitor thread and the RS485 send path while the caller may
+    // switch it.
+    std::atomic<bool> dry_run{false};
 
     // ---- bus and identity: written by the receive thread during
     // identification, read everywhere; each a whole 32-bit atomic ----------
@@ -97,8 +99,10 @@ struct HandCore {
     std::array<float, kJointSlots> max_angle{};
     std::array<int32_t, kJointSlots> min_position{};
     std::array<int32_t, kJointSlots> max_position{};
-    std::array<int32_t, kJointSlots> joint_to_node{};
-    std::array<int32_t, kJointSlots + 1> node_to_joint{};
+    // Node addresses: the monitor thread reads them while set_hand_type may
+    // rewrite them on the caller's thread, so each entry is a whole atomic.
+    std::array<std::atomic<int32_t>, kJointSlots> joint_to_node{};
+    std::array<std::atomic<int32_t>, kJointSlots + 1> node_to_joint{};
 
     // ---- published per-joint values -----------------------------------------
     // Targets: written by the caller's thread.
@@ -156,7 +160,17 @@ struct HandCore {
     std::mutex param_mutex;
     std::atomic<uint16_t> pending_index{0};
     std::atomic<uint8_t> pending_sub_index{0};
+
+    // frames: guards last_can, which the monitor thread appends status
+    // requests to in dry run while the caller's thread builds commands.
+    std::mutex last_can_mutex;
 };
+
+// Copies one hand's configuration (targets, modes, limits, node ids, hand type,
+// tactile set-up, flags, log filters) into another. Never the send callables,
+// bus context, endpoint, threads, measured values or pending requests.
+// Caller's thread; the destination's monitor may run.
+void copy_configuration(HandCore& to, const HandCore& from);
 
 }  // namespace morvx
 

@@ -85,6 +85,9 @@ bool submit_rs485_payload(HandCore& h, uint16_t function_code, uint8_t node_id, 
 bool provide_rs485_poll(HandCore& h, uint16_t& function_code, std::vector<uint8_t>& payload);
 // Pre-send contract over the bytes last built for one bus.
 int copy_pre_send(const std::vector<uint8_t>& kept, uint8_t* buffer, int* length);
+// The same over the classic CAN buffer, which the monitor thread appends to
+// in dry run: takes the buffer's lock.
+int copy_pre_send_can(HandCore& h, uint8_t* buffer, int* length);
 
 // ---- reply decoders (reply_decoders.cpp) ------------------------------------
 int decode_tpdo(HandCore& h, ByteView image);

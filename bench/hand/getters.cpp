@@ -1,0 +1,64 @@
+// Cost of a published-value getter against the floor it is built on: one
+// atomic pointer load and one indexed load.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "hand_core.h"
+#include "morvane/morvane.h"
+
+namespace {
+
+void BM_GetNowPosition(benchmark::State& state) {
+    morvx::Morvane hand;
+    int joint = 1;
+    int value = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(hand.get_now_position(joint, &value));
+        benchmark::DoNotOptimize(value);
+        joint = joint == 6 ? 1 : joint + 1;
+    }
+}
+BENCHMARK(BM_GetNowPosition);
+
+// The floor: what DoubleBuffer::read costs without the class layer's checks.
+void BM_AtomicLoadIndexedRead(benchmark::State& state) {
+    static int32_t slots[2][morvx::kJointSlots] = {};
+    std::atomic<int32_t*> current{slots[0]};
+    int joint = 1;
+    for (auto _ : state) {
+        int32_t* half = current.load(std::memory_order_seq_cst);
+        benchmark::DoNotOptimize(half[joint - 1]);
+        joint = joint == 6 ? 1 : joint + 1;
+    }
+}
+BENCHMARK(BM_AtomicLoadIndexedRead);
+
+// The getter while another thread keeps publishing the same buffer (the
+// receive thread's case): shows the cost of the shared cache line.
+void BM_GetNowPositionWhilePublishing(benchmark::State& state) {
+    morvx::Morvane hand;
+    morvx::HandCore& h = *hand.core();
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        int32_t v = 0;
+        while (!stop.load(std::memory_order_relaxed)) {
+            for (int s = 0; s < 6; ++s) h.now_position.write(s, ++v);
+            h.now_position.publish();
+        }
+    });
+    int joint = 1;
+    int value = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(hand.get_now_position(joint, &value));
+        benchmark::DoNotOptimize(value);
+        joint = joint == 6 ? 1 : joint + 1;
+    }
+    stop = true;
+    writer.join();
+}
+BENCHMARK(BM_GetNowPositionWhilePublishing);
+
+}  // namespace

@@ -1,0 +1,118 @@
+// Construction and destruction of the hand's state object.
+#include "hand_core.h"
+
+#include "hand_ops.h"
+
+namespace morvx {
+
+HandCore::HandCore(Morvane* owner) : owner_object(owner) {
+    // Tactile block index -> channel number: the six fingertip channels of the
+    // 6-joint hands; later entries map to channel 0 until set_sensor_order.
+    static const int32_t kDefaultSensorMap[] = {1, 3, 5, 7, 9, 11};
+    for (int i = 0; i < 6; ++i) sensor_map[i] = kDefaultSensorMap[i];
+
+    home_option_b.fill(1);
+    max_position.fill(10000);
+
+    // Node addresses before any hand type is applied: joint slot i is node
+    // i + 1; node 0 maps to slot 0.
+    node_to_joint[0] = 0;
+    for (int i = 0; i < kJointSlots; ++i) {
+        joint_to_node[i] = i + 1;
+        node_to_joint[i + 1] = i;
+    }
+
+    // Targets start independent of each other: 200 deg/s is not 20000 units/s.
+    target_angle.reset_fill(0.0f);
+    target_position.reset_fill(0);
+    angular_velocity.reset_fill(200.0f);
+    position_velocity.reset_fill(20000);
+    max_current.reset_fill(400);
+    status_byte.reset_fill(0);
+    alarm_byte.reset_fill(0);
+    raw_position.reset_fill(0);
+    now_angle.reset_fill(0.0f);
+    now_position.reset_fill(0);
+    now_angular_velocity.reset_fill(0.0f);
+    now_position_velocity.reset_fill(0);
+    now_current.reset_fill(0);
+
+    for (auto& seq : channel_sequence) seq.store(0, std::memory_order_relaxed);
+
+    // Coupled servo pairs of the 16-joint hand, by node address.
+    coupled_pairs = {{1, 2}, {4, 5}, {7, 8}, {10, 11}, {13, 14}};
+
+    set_default_channel_formats(*this);
+    build_sensor_channels(*this);
+}
+
+HandCore::~HandCore() {
+    // Morvane stops the monitor and detaches before it destroys the core;
+    // repeating both here (each is idempotent) keeps a core destroyed any
+    // other way from leaving a joinable thread or an endpoint that a bus
+    // worker could still route to this object.
+    stop_monitor(*this);
+    if (monitor_thread.joinable()) monitor_thread.join();
+    detach_rs485(*this);
+}
+
+namespace {
+
+template <typename T>
+void copy_published(DoubleBuffer<T>& to, const DoubleBuffer<T>& from) {
+    for (int i = 0; i < kJointSlots; ++i) to.write(static_cast<std::size_t>(i), from.read(static_cast<std::size_t>(i)));
+    to.publish();
+}
+
+}  // namespace
+
+void copy_configuration(HandCore& to, const HandCore& from) {
+    if (&to == &from) return;
+    to.dry_run.store(from.dry_run.load());
+    to.hand_type.store(from.hand_type.load());
+    to.total_joints.store(from.total_joints.load());
+    to.active_joints.store(from.active_joints.load());
+    to.hand_direction.store(from.hand_direction.load());
+    to.firmware_version.store(from.firmware_version.load());
+    to.serial_number = from.serial_number;
+    to.canfd_node_id = from.canfd_node_id;
+    to.rs485_node_id = from.rs485_node_id;
+
+    to.sensor_map = from.sensor_map;
+    to.joint_mode = from.joint_mode;
+    to.home_option_a = from.home_option_a;
+    to.home_option_b = from.home_option_b;
+    to.joint_command = from.joint_command;
+    to.min_angle = from.min_angle;
+    to.max_angle = from.max_angle;
+    to.min_position = from.min_position;
+    to.max_position = from.max_position;
+    for (int i = 0; i < kJointSlots; ++i) to.joint_to_node[i].store(from.joint_to_node[i].load());
+    for (int i = 0; i <= kJointSlots; ++i) to.node_to_joint[i].store(from.node_to_joint[i].load());
+    to.coupled_pairs = from.coupled_pairs;
+
+    // Targets are configuration; measured values belong to the other hand's
+    // device and are not copied.
+    copy_published(to.target_angle, from.target_angle);
+    copy_published(to.target_position, from.target_position);
+    copy_published(to.angular_velocity, from.angular_velocity);
+    copy_published(to.position_velocity, from.position_velocity);
+    copy_published(to.max_current, from.max_current);
+
+    to.sensor_enable.store(from.sensor_enable.load());
+    to.move_no_home.store(from.move_no_home.load());
+    to.angle_conversion.store(from.angle_conversion.load());
+
+    // Channel formats decide the taxel layouts; rebuild the channels (their
+    // readings start empty) rather than copy another hand's readings.
+    to.channel_format = from.channel_format;
+    build_sensor_channels(to);
+
+    // 256 filter bits per direction, as four 64-bit words.
+    for (int w = 0; w < 4; ++w) {
+        to.frame_log.set_filter_word(true, w, from.frame_log.filter_word(true, w));
+        to.frame_log.set_filter_word(false, w, from.frame_log.filter_word(false, w));
+    }
+}
+
+}  // namespace morvx

@@ -1,0 +1,172 @@
+// Motion operations (home, move, stop, gesture), the state-6 guard, the homed
+// check, and the dispatchers that send one request type on the hand's bus.
+// All run on the caller's thread; the waits block it.
+#include <algorithm>
+
+#include "frame_bodies.h"
+#include "hand_ops.h"
+
+namespace morvx {
+
+namespace {
+
+constexpr unsigned kParamIdOffset = 0x600;
+constexpr unsigned kOtaIdOffset = 0x9000;
+constexpr uint16_t kParamFunction = 0x600;
+constexpr uint16_t kOtaFunction = 0x9000;
+constexpr int kGestureCount = 34;
+constexpr int kStateStopAll = 6;
+
+// Builds one request type on whichever bus the hand is on (each encoder acts
+// only on its own bus).
+int dispatch(HandCore& h, int request_type) {
+    switch (h.bus_kind.load()) {
+        case 0: return build_rpdo_request(h, request_type);
+        case 1: return build_canfd_request(h, request_type);
+        case 2: return build_rs485_request(h, request_type);
+        case 3: return build_can_request(h, request_type);
+        default: return kOk;
+    }
+}
+
+// Mode and command bytes for one joint, or all 27 slots for joint 0.
+void set_mode_bytes(HandCore& h, int joint_id, uint8_t mode, uint8_t command) {
+    if (joint_id == 0) {
+        h.joint_mode.fill(mode);
+        h.joint_command.fill(command);
+    } else {
+        h.joint_mode[joint_id - 1] = mode;
+        h.joint_command[joint_id - 1] = command;
+    }
+}
+
+bool joint_in_range(const HandCore& h, int joint_id) {
+    return joint_id >= 0 && joint_id <= active_joint_count(h);
+}
+
+}  // namespace
+
+int send_report_selection(HandCore& h) {
+    const int bus = h.bus_kind.load();
+    int result = kOk;
+    if (bus >= 0 && bus <= 2) result = dispatch(h, kReportSelection);
+    inter_command_delay(h);
+    return result;
+}
+
+int send_mode_commands(HandCore& h) { return dispatch(h, kModeCommand); }
+
+int send_motion(HandCore& h) { return dispatch(h, kMotion); }
+
+int send_gesture(HandCore& h) {
+    const int bus = h.bus_kind.load();
+    if (bus < 0 || bus > 2) return kOk;
+    return dispatch(h, kGesture);
+}
+
+int send_param_request(HandCore& h, int kind, uint16_t index, uint8_t sub_index, uint16_t value) {
+    const int bus = h.bus_kind.load();
+    if (bus != 1 && bus != 2) return kOk;
+    if (kind < 0 || kind > 3) return kBadArgument;
+    const std::array<uint8_t, 8> request = build_param_request(kind, index, sub_index, value);
+    h.frame_log.log_frame(request.data(), request.size(), true);
+    if (bus == 1) {
+        h.last_canfd.assign(request.begin(), request.end());
+        send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kParamIdOffset, h.last_canfd, 0);
+    } else {
+        h.last_rs485.assign(request.begin(), request.end());
+        submit_rs485_payload(h, kParamFunction, static_cast<uint8_t>(h.rs485_node_id), h.last_rs485);
+    }
+    return kOk;
+}
+
+int send_ota_request(HandCore& h) {
+    const int bus = h.bus_kind.load();
+    if (bus != 1 && bus != 2) return kOk;
+    // OTA data keeps its own buffer: the command pre-send buffers stay as they were.
+    std::vector<uint8_t> data = h.ota_data;
+    h.frame_log.log_frame(data.data(), data.size(), true);
+    if (bus == 1) {
+        // The only frames with an extended (29-bit) identifier.
+        send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kOtaIdOffset, data, 1);
+    } else {
+        submit_rs485_payload(h, kOtaFunction, static_cast<uint8_t>(h.rs485_node_id), data);
+    }
+    return kOk;
+}
+
+int check_state_and_stop(HandCore& h) {
+    const int n = active_joint_count(h);
+    for (int joint = 1; joint <= n; ++joint) {
+        int state = 0;
+        const int r = get_now_status(h, joint, &state);
+        if (r != kOk) return r;
+        if (state == kStateStopAll) {
+            stop_step_2(h, 0);
+            inter_command_delay(h);
+            break;
+        }
+    }
+    return kOk;
+}
+
+int check_homed(HandCore& h, int joint_id) {
+    if (h.dry_run.load() || h.move_no_home.load()) return kOk;
+    if (joint_id != 0) {
+        int homed = 0;
+        const int r = get_homed(h, joint_id, &homed);
+        if (r != kOk) return r;
+        return homed == 1 ? kOk : kNotHomed;
+    }
+    const int n = active_joint_count(h);
+    for (int joint = 1; joint <= n; ++joint) {
+        int homed = 0;
+        const int r = get_homed(h, joint, &homed);
+        if (r != kOk) return r;
+        if (homed != 1) return kNotHomed;
+    }
+    return kOk;
+}
+
+int home(HandCore& h, int joint_id) {
+    if (!joint_in_range(h, joint_id)) return kBadArgument;
+    set_mode_bytes(h, joint_id, 5, 0);
+    int r = send_mode_commands(h);
+    if (r != kOk) return r;
+    inter_command_delay(h);
+    set_target_position(h, joint_id, 0);
+    set_mode_bytes(h, joint_id, 5, 4);
+    return send_mode_commands(h);
+}
+
+int move(HandCore& h, int joint_id) {
+    check_state_and_stop(h);
+    const int r = check_homed(h, joint_id);
+    if (r == kOk) return send_motion(h);
+    // A refused move leaves the addressed targets at 0 (within range), so a
+    // later move without a new target does not jump to the old one.
+    set_target_position(h, joint_id, 0);
+    return r;
+}
+
+int stop_step_1(HandCore& h, int joint_id) {
+    if (!joint_in_range(h, joint_id)) return kBadArgument;
+    set_mode_bytes(h, joint_id, 0, 7);
+    return send_mode_commands(h);
+}
+
+int stop_step_2(HandCore& h, int joint_id) {
+    if (!joint_in_range(h, joint_id)) return kBadArgument;
+    set_mode_bytes(h, joint_id, 0, 8);
+    return send_mode_commands(h);
+}
+
+int play_gesture(HandCore& h, int gesture, int arg1, int arg2) {
+    if (gesture < 0 || gesture >= kGestureCount) return kBadArgument;
+    h.gesture_number = static_cast<uint16_t>(gesture);
+    h.gesture_arg1 = arg1;
+    h.gesture_arg2 = arg2;
+    return send_gesture(h);
+}
+
+}  // namespace morvx

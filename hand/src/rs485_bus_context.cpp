@@ -1,0 +1,454 @@
+#include "rs485_bus_context.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "hand_core.h"
+
+namespace morvx {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Pause after a transmission, counted from the send function's return, and the
+// short step taken when a turn ended without anything put on the line.
+constexpr std::chrono::milliseconds kSendSpacing{30};
+constexpr std::chrono::milliseconds kIdleStep{1};
+
+// Reply framing: start byte, node id, first body byte, then (for 'H' and 'p')
+// the count of bytes between byte 3 and the CRC.
+constexpr uint8_t kStartStatus = 'H';
+constexpr uint8_t kStartParam = 'X';
+constexpr uint8_t kStartOta = 'p';
+constexpr std::size_t kMinScanBytes = 4;
+constexpr std::size_t kMaxLengthByte = 64;
+constexpr std::size_t kLengthOverhead = 6;   // start, node, body byte, length byte, CRC
+constexpr std::size_t kParamFrameLength = 12;
+
+bool is_frame_start(uint8_t b) {
+    return b == kStartStatus || b == kStartParam || b == kStartOta;
+}
+
+struct RS485Request {
+    std::vector<uint8_t> frame;
+    std::weak_ptr<RS485NodeEndpoint> endpoint;
+    std::shared_ptr<std::promise<bool>> result;
+};
+
+// Fulfils a request's promise once; a second fulfilment is ignored.
+void complete_request(const std::shared_ptr<std::promise<bool>>& result, bool value) {
+    if (!result) return;
+    try {
+        result->set_value(value);
+    } catch (const std::future_error&) {
+    }
+}
+
+using EndpointMap = std::map<uint8_t, std::weak_ptr<RS485NodeEndpoint>>;
+
+bool is_pollable(const std::shared_ptr<RS485NodeEndpoint>& ep) {
+    return ep && ep->poll_state.load(std::memory_order_acquire) != 0;
+}
+
+// First live endpoint in [first, last) whose hand wants polling; erases nothing.
+std::shared_ptr<RS485NodeEndpoint> find_pollable(EndpointMap::iterator first, EndpointMap::iterator last) {
+    for (; first != last; ++first) {
+        std::shared_ptr<RS485NodeEndpoint> ep = first->second.lock();
+        if (is_pollable(ep)) return ep;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::vector<uint8_t> build_rs485_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> frame;
+    frame.reserve(payload.size() + 4);
+    // Codes above 0x0FFF (OTA, 0x9000) carry their function in the high byte;
+    // the others (0x500, 0x600) in bits 4..11.
+    const unsigned shifted = function_code > 0x0FFF ? function_code >> 8 : function_code >> 4;
+    frame.push_back(static_cast<uint8_t>(shifted & 0xFF));
+    frame.push_back(node_id);
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    const uint16_t crc = crc16_modbus(frame.data(), frame.size());
+    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    return frame;
+}
+
+struct RS485SharedBusContext::Impl {
+    explicit Impl(const RS485HandHooks& h) : hooks(h) {}
+
+    const RS485HandHooks hooks;
+
+    std::mutex state_mutex;
+    std::condition_variable state_changed;
+    // Guarded by state_mutex:
+    bool closed = false;
+    send_data_callback send_function;
+    std::deque<RS485Request> requests;
+    EndpointMap endpoints;
+    uint8_t poll_cursor = 0;
+    Clock::time_point next_send_time{};  // the clock's epoch: the first frame goes out at once
+    std::thread worker;                  // set before the worker can send anything
+    std::thread::id worker_id;
+
+    std::mutex receive_mutex;
+    std::vector<uint8_t> receive_buffer;  // guarded by receive_mutex
+
+    // ---- worker side ----------------------------------------------------------
+    bool any_pollable_locked();
+    std::shared_ptr<RS485NodeEndpoint> next_endpoint_to_poll_locked();
+    bool transmit(const std::vector<uint8_t>& frame);
+    void drain_requests();
+    static void worker_loop(std::shared_ptr<Impl> self);
+
+    // ---- receive side ---------------------------------------------------------
+    void cut_frames(const uint8_t* data, std::size_t len, std::vector<uint8_t>& frame_bytes,
+                    std::vector<std::pair<std::size_t, std::size_t>>& frames);
+    int dispatch_frame(const uint8_t* frame, std::size_t len);
+};
+
+bool RS485SharedBusContext::Impl::any_pollable_locked() {
+    for (auto it = endpoints.begin(); it != endpoints.end();) {
+        std::shared_ptr<RS485NodeEndpoint> ep = it->second.lock();
+        if (!ep) {
+            it = endpoints.erase(it);
+            continue;
+        }
+        if (is_pollable(ep)) return true;
+        ++it;
+    }
+    return false;
+}
+
+// Round robin in ascending node id: first the hands above the one polled last,
+// then wrap around to the lowest (which includes the last one itself).
+std::shared_ptr<RS485NodeEndpoint> RS485SharedBusContext::Impl::next_endpoint_to_poll_locked() {
+    if (endpoints.empty()) return nullptr;
+    auto above = endpoints.upper_bound(poll_cursor);
+    std::shared_ptr<RS485NodeEndpoint> ep = find_pollable(above, endpoints.end());
+    if (!ep) ep = find_pollable(endpoints.begin(), above);
+    if (ep) poll_cursor = ep->node_id;
+    return ep;
+}
+
+// The send function is copied under the lock and called outside it, so the
+// caller may replace it meanwhile. A throwing send function counts as a
+// refused frame: the worker must survive it and its waiters must get an answer.
+bool RS485SharedBusContext::Impl::transmit(const std::vector<uint8_t>& frame) {
+    try {
+        send_data_callback fn;
+        {
+            std::lock_guard<std::mutex> lock(state_mutex);
+            fn = send_function;
+        }
+        if (!fn) return false;
+        return fn(frame.data(), static_cast<unsigned>(frame.size()));
+    } catch (...) {
+        return false;
+    }
+}
+
+void RS485SharedBusContext::Impl::drain_requests() {
+    std::deque<RS485Request> failed;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        failed.swap(requests);
+    }
+    for (RS485Request& r : failed) complete_request(r.result, false);
+}
+
+void RS485SharedBusContext::Impl::worker_loop(std::shared_ptr<Impl> self) {
+    Impl& s = *self;
+    std::unique_lock<std::mutex> lock(s.state_mutex);
+    for (;;) {
+        bool have_request = false;
+        RS485Request request;
+        std::shared_ptr<RS485NodeEndpoint> poll_target;
+        while (!s.closed) {
+            const bool waiting = !s.requests.empty();
+            // With no send function the endpoint map is not scanned at all.
+            const bool pollable = !waiting && s.send_function && s.any_pollable_locked();
+            if (!waiting && !pollable) {
+                s.state_changed.wait(lock);
+                continue;
+            }
+            if (Clock::now() >= s.next_send_time) {
+                if (waiting) {
+                    request = std::move(s.requests.front());
+                    s.requests.pop_front();
+                    have_request = true;
+                } else {
+                    poll_target = s.next_endpoint_to_poll_locked();
+                }
+                break;
+            }
+            s.state_changed.wait_until(lock, s.next_send_time);
+        }
+        if (s.closed) break;  // nothing was taken: closed is checked first
+        lock.unlock();
+
+        bool sent = false;
+        if (have_request) {
+            bool result = false;
+            if (std::shared_ptr<RS485NodeEndpoint> ep = request.endpoint.lock()) {
+                bool owned;
+                {
+                    std::lock_guard<std::mutex> ep_lock(ep->mutex);
+                    owned = ep->owner != nullptr;
+                }
+                if (owned) {
+                    sent = true;
+                    result = s.transmit(request.frame);
+                }
+            }
+            complete_request(request.result, result);
+        } else if (poll_target) {
+            uint16_t function_code = 0;
+            std::vector<uint8_t> payload;
+            bool wanted = false;
+            {
+                std::lock_guard<std::mutex> ep_lock(poll_target->mutex);
+                if (poll_target->owner && poll_target->poll_state.load(std::memory_order_acquire) != 0) {
+                    try {
+                        wanted = s.hooks.provide_poll(poll_target->owner, function_code, payload);
+                    } catch (...) {
+                        wanted = false;  // a failing provider only skips this turn
+                    }
+                }
+            }
+            if (wanted) {
+                sent = true;
+                try {
+                    s.transmit(build_rs485_frame(function_code, poll_target->node_id, payload));
+                } catch (...) {
+                    // Building the frame can only fail to allocate; the turn is spent.
+                }
+            }
+        }
+        poll_target.reset();
+        request = RS485Request();
+
+        lock.lock();
+        s.next_send_time = Clock::now() + (sent ? kSendSpacing : kIdleStep);
+    }
+    lock.unlock();
+    s.drain_requests();
+}
+
+// Appends the chunk and cuts every complete reply out of the buffer. A read
+// offset walks the buffer and the consumed head is erased once at the end, so
+// a long run of garbage costs linear time instead of one erase per byte.
+// Between calls the buffer keeps at most the beginning of one frame (under 70
+// bytes) or three bytes too few to scan.
+void RS485SharedBusContext::Impl::cut_frames(const uint8_t* data, std::size_t len,
+                                             std::vector<uint8_t>& frame_bytes,
+                                             std::vector<std::pair<std::size_t, std::size_t>>& frames) {
+    std::vector<uint8_t>& buf = receive_buffer;
+    buf.insert(buf.end(), data, data + len);
+    std::size_t pos = 0;
+    while (buf.size() - pos >= kMinScanBytes) {
+        auto start = std::find_if(buf.begin() + static_cast<std::ptrdiff_t>(pos), buf.end(), is_frame_start);
+        if (start == buf.end()) {
+            pos = buf.size();
+            break;
+        }
+        pos = static_cast<std::size_t>(start - buf.begin());
+        const std::size_t avail = buf.size() - pos;
+        if (avail < kMinScanBytes) break;
+
+        std::size_t frame_len;
+        if (buf[pos] == kStartParam) {
+            frame_len = kParamFrameLength;  // fixed, whatever byte 3 holds
+        } else {
+            const std::size_t body = buf[pos + 3];
+            if (body > kMaxLengthByte) {
+                ++pos;  // not a real start: resynchronise on the next start byte
+                continue;
+            }
+            frame_len = body + kLengthOverhead;
+        }
+        if (avail < frame_len) break;
+
+        const uint8_t* f = buf.data() + pos;
+        const uint16_t expected = crc16_modbus(f, frame_len - 2);
+        const uint16_t carried = read_le16(f + frame_len - 2);
+        if (expected == carried) {
+            frames.emplace_back(frame_bytes.size(), frame_len);
+            frame_bytes.insert(frame_bytes.end(), f, f + frame_len);
+            pos += frame_len;
+        } else {
+            ++pos;
+        }
+    }
+    buf.erase(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(pos));
+}
+
+int RS485SharedBusContext::Impl::dispatch_frame(const uint8_t* frame, std::size_t len) {
+    const uint8_t node_id = frame[1];  // every cut frame is at least 6 bytes
+    std::shared_ptr<RS485NodeEndpoint> ep;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        auto it = endpoints.find(node_id);
+        if (it != endpoints.end()) ep = it->second.lock();
+    }
+    if (!ep) return kOk;  // nobody here answers to this node id
+    std::lock_guard<std::mutex> ep_lock(ep->mutex);
+    if (!ep->owner) return kOk;
+    try {
+        return hooks.handle_frame(ep->owner, ByteView(frame, len));
+    } catch (...) {
+        // The receive thread must survive a failing handler and still deliver
+        // the frames behind this one.
+        return kFrameRejected;
+    }
+}
+
+// ---- RS485SharedBusContext ------------------------------------------------------
+
+RS485SharedBusContext::RS485SharedBusContext(const RS485HandHooks& hooks) : impl_(std::make_shared<Impl>(hooks)) {
+    // The worker holds its own reference to the state; it starts under the
+    // lock so that worker/worker_id are set before it can look at them.
+    std::lock_guard<std::mutex> lock(impl_->state_mutex);
+    impl_->worker = std::thread(&Impl::worker_loop, impl_);
+    impl_->worker_id = impl_->worker.get_id();
+}
+
+RS485SharedBusContext::~RS485SharedBusContext() {
+    close();
+}
+
+void RS485SharedBusContext::set_send_function(send_data_callback fn) {
+    {
+        std::lock_guard<std::mutex> lock(impl_->state_mutex);
+        impl_->send_function = std::move(fn);
+    }
+    impl_->state_changed.notify_all();
+}
+
+bool RS485SharedBusContext::register_endpoint(const std::shared_ptr<RS485NodeEndpoint>& ep) {
+    if (!ep) return false;
+    {
+        std::lock_guard<std::mutex> lock(impl_->state_mutex);
+        if (impl_->closed) return false;
+        auto it = impl_->endpoints.find(ep->node_id);
+        if (it != impl_->endpoints.end()) {
+            std::shared_ptr<RS485NodeEndpoint> held = it->second.lock();
+            if (held) return held == ep;  // false: the node id belongs to another live hand
+            impl_->endpoints.erase(it);
+        }
+        impl_->endpoints.emplace(ep->node_id, ep);
+    }
+    impl_->state_changed.notify_all();
+    return true;
+}
+
+void RS485SharedBusContext::unregister_endpoint(const std::shared_ptr<RS485NodeEndpoint>& ep) {
+    if (!ep) return;
+    std::deque<RS485Request> failed;
+    {
+        std::lock_guard<std::mutex> lock(impl_->state_mutex);
+        auto it = impl_->endpoints.find(ep->node_id);
+        if (it != impl_->endpoints.end()) {
+            std::shared_ptr<RS485NodeEndpoint> held = it->second.lock();
+            if (!held || held == ep) impl_->endpoints.erase(it);
+        }
+        std::deque<RS485Request> kept;
+        for (RS485Request& r : impl_->requests) {
+            if (r.endpoint.lock() == ep)
+                failed.push_back(std::move(r));
+            else
+                kept.push_back(std::move(r));
+        }
+        impl_->requests.swap(kept);
+    }
+    ep->poll_state.store(0, std::memory_order_release);
+    for (RS485Request& r : failed) complete_request(r.result, false);
+    impl_->state_changed.notify_all();
+}
+
+void RS485SharedBusContext::set_poll_state(const std::shared_ptr<RS485NodeEndpoint>& ep, uint8_t state) {
+    if (!ep) return;
+    ep->poll_state.store(state, std::memory_order_release);
+    // The store happens outside the lock; passing through the lock before the
+    // notification makes sure a worker that has just found nothing to poll is
+    // already waiting (and so wakes up) rather than about to wait.
+    { std::lock_guard<std::mutex> lock(impl_->state_mutex); }
+    impl_->state_changed.notify_all();
+}
+
+bool RS485SharedBusContext::submit_request(const std::shared_ptr<RS485NodeEndpoint>& ep, uint16_t function_code,
+                                           uint8_t node_id, std::vector<uint8_t>& payload, bool dry_run) {
+    std::vector<uint8_t> frame = build_rs485_frame(function_code, node_id, payload);
+    payload = frame;  // the caller keeps the exact bytes put on the line
+    if (dry_run) return true;
+    if (!ep) return false;
+
+    auto result = std::make_shared<std::promise<bool>>();
+    std::future<bool> done = result->get_future();
+    {
+        std::lock_guard<std::mutex> lock(impl_->state_mutex);
+        if (impl_->closed) return false;
+        impl_->requests.push_back(RS485Request{std::move(frame), ep, std::move(result)});
+    }
+    impl_->state_changed.notify_all();
+    try {
+        return done.get();
+    } catch (const std::future_error&) {
+        return false;  // promise broken
+    }
+}
+
+int RS485SharedBusContext::receive_bytes(const uint8_t* data, std::size_t len) {
+    if (!data) return kBadArgument;
+    if (len == 0) return kOk;
+    {
+        std::lock_guard<std::mutex> lock(impl_->state_mutex);
+        if (impl_->closed) return kBusClosed;
+    }
+    std::vector<uint8_t> frame_bytes;
+    std::vector<std::pair<std::size_t, std::size_t>> frames;
+    {
+        std::lock_guard<std::mutex> lock(impl_->receive_mutex);
+        impl_->cut_frames(data, len, frame_bytes, frames);
+    }
+    int result = kOk;
+    for (const auto& f : frames) {
+        const int r = impl_->dispatch_frame(frame_bytes.data() + f.first, f.second);
+        if (result == kOk) result = r;
+    }
+    return result;
+}
+
+bool RS485SharedBusContext::is_open() {
+    std::lock_guard<std::mutex> lock(impl_->state_mutex);
+    return !impl_->closed;
+}
+
+std::size_t RS485SharedBusContext::queued_requests() {
+    std::lock_guard<std::mutex> lock(impl_->state_mutex);
+    return impl_->requests.size();
+}
+
+void RS485SharedBusContext::close() {
+    {
+        std::lock_guard<std::mutex> lock(impl_->state_mutex);
+        if (impl_->closed) return;
+        impl_->closed = true;
+    }
+    impl_->state_changed.notify_all();
+    if (!impl_->worker.joinable()) return;
+    if (std::this_thread::get_id() == impl_->worker_id) {
+        // Closed (or released) from inside the send function: the worker
+        // cannot join itself. It finishes its turn, sees closed, fails the
+        // waiting requests and ends; its own reference keeps the state alive.
+        impl_->worker.detach();
+    } else {
+        impl_->worker.join();
+    }
+}
+
+}  // namespace morvx

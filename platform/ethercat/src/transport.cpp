@@ -1,0 +1,75 @@
+// Blocking request/reply over the raw socket, matched by datagram index.
+#include <algorithm>
+#include <cstring>
+
+#include "byte_order.h"
+#include "master_impl.h"
+
+namespace ecat {
+
+bool send_frame(Master::Impl& m, const FrameBuilder& builder, size_t frame_len) {
+  return m.socket.send(builder.bytes(), frame_len);
+}
+
+bool await_reply(Master::Impl& m, const SentShape& shape, int64_t deadline_ns, FrameView* reply) {
+  for (;;) {
+    const long n = m.socket.receive(m.rx, sizeof m.rx, deadline_ns);
+    if (n <= 0) return false;
+    // Lengths inside the frame are checked against the n bytes that arrived.
+    if (parse_frame(m.rx, static_cast<size_t>(n), reply) && is_reply_to(shape, *reply)) return true;
+    ++m.dropped;  // garbage, a stale reply to an abandoned request, another master's frame
+  }
+}
+
+int transact(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,
+             int timeout_us) {
+  if (!m.socket.is_open() || len > kMaxDatagramDataBytes) return -1;
+  const int64_t end_ns = monotonic_ns() + static_cast<int64_t>(std::max(timeout_us, 1)) * 1000;
+  for (;;) {
+    FrameBuilder b;
+    const uint8_t idx = m.take_index();
+    const uint32_t address = static_cast<uint32_t>(adp) | (static_cast<uint32_t>(ado) << 16);
+    if (b.add(cmd, idx, address, data, len) == nullptr) return -1;
+    SentShape shape;
+    shape.count = 1;
+    shape.cmd[0] = cmd;
+    shape.idx[0] = idx;
+    shape.length[0] = len;
+    // A process-data reply still in flight is abandoned: its index no longer matches.
+    m.pd_outstanding = false;
+    const size_t flen = b.finish();
+    const int64_t now = monotonic_ns();
+    const int64_t slice_end = std::min(end_ns, now + static_cast<int64_t>(kTimeoutReturnUs) * 1000);
+    if (send_frame(m, b, flen)) {
+      FrameView reply;
+      if (await_reply(m, shape, slice_end, &reply)) {
+        if (data != nullptr && len > 0) std::memcpy(data, reply.datagrams[0].data, len);
+        return reply.datagrams[0].wkc;
+      }
+    } else {
+      // The link may be down for a moment; do not spin.
+      const int64_t pause_end = std::min(slice_end, monotonic_ns() + 200000);
+      while (monotonic_ns() < pause_end) sleep_us(50);
+    }
+    if (monotonic_ns() >= end_ns) return -1;
+  }
+}
+
+int write_u8(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t v, int timeout_us) {
+  return transact(m, cmd, adp, ado, &v, 1, timeout_us);
+}
+
+int write_u16(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint16_t v, int timeout_us) {
+  uint8_t b[2];
+  put_le16(b, v);
+  return transact(m, cmd, adp, ado, b, 2, timeout_us);
+}
+
+int read_u16(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint16_t* v, int timeout_us) {
+  uint8_t b[2] = {0, 0};
+  const int wkc = transact(m, cmd, adp, ado, b, 2, timeout_us);
+  *v = get_le16(b);
+  return wkc;
+}
+
+}  // namespace ecat

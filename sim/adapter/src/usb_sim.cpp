@@ -1,0 +1,217 @@
+// The USB layer's simulated backend: a device list made of the plugged-in
+// simulated adapters, devices that forward transfers to them, and a monitor
+// thread that delivers hot-plug notices.
+#include <algorithm>
+#include <array>
+#include <atomic>
+
+#include "simadapter/sim_adapter.h"
+
+namespace simadapter {
+namespace {
+
+class SimUsbDevice final : public kitusb::UsbDevice {
+ public:
+  explicit SimUsbDevice(std::shared_ptr<SimAdapter> adapter) : adapter_(std::move(adapter)) {
+    for (auto& t : timeouts_ms_) t.store(0, std::memory_order_relaxed);
+  }
+  bool query_pipe(uint8_t position, uint8_t* pipe_id) override {
+    if (adapter_->pipe_at(position, pipe_id)) return true;
+    kitusb::set_last_error(kitusb::UsbError::kInvalidArgument);
+    return false;
+  }
+  void set_pipe_timeout(uint8_t pipe_id, uint32_t timeout_ms) override {
+    timeouts_ms_[pipe_id].store(timeout_ms, std::memory_order_relaxed);
+  }
+  bool read_pipe(uint8_t pipe_id, uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
+    uint32_t got = 0;
+    bool ok = adapter_->host_read(pipe_id, buffer, length, &got, timeouts_ms_[pipe_id].load(std::memory_order_relaxed));
+    if (transferred) *transferred = got;
+    return ok;
+  }
+  bool write_pipe(uint8_t pipe_id, const uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
+    uint32_t n = 0;
+    bool ok = adapter_->host_write(pipe_id, buffer, length, &n);
+    if (transferred) *transferred = n;
+    return ok;
+  }
+  bool reset_pipe(uint8_t pipe_id) override {
+    adapter_->host_reset_pipe(pipe_id);
+    return true;
+  }
+  bool control_transfer(const kitusb::UsbControlSetup& setup, uint8_t* buffer, uint32_t* transferred) override {
+    return adapter_->host_control(setup, buffer, transferred);
+  }
+
+ private:
+  std::shared_ptr<SimAdapter> adapter_;
+  std::array<std::atomic<uint32_t>, 256> timeouts_ms_;
+};
+
+constexpr size_t kAllMonitors = static_cast<size_t>(-1);
+
+}  // namespace
+
+SimUsbBackend& SimUsbBackend::instance() {
+  static SimUsbBackend backend;
+  return backend;
+}
+
+SimUsbBackend::~SimUsbBackend() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  notice_cv_.notify_all();
+  if (monitor_thread_.joinable()) monitor_thread_.join();
+}
+
+kitusb::UsbDeviceEntry SimUsbBackend::entry_of(const std::shared_ptr<SimAdapter>& a) const {
+  kitusb::UsbDeviceEntry e;
+  e.vendor_id = a->config().vendor_id;
+  e.product_id = a->config().product_id;
+  e.interface_number = a->config().interface_number;
+  e.serial = a->config().serial;
+  e.device_ref = std::static_pointer_cast<void>(a);
+  return e;
+}
+
+void SimUsbBackend::queue_notice_locked(Notice n) {
+  if (monitors_.empty()) return;
+  notices_.push_back(std::move(n));
+  ++queued_;
+  notice_cv_.notify_all();
+}
+
+void SimUsbBackend::plug(std::shared_ptr<SimAdapter> adapter) {
+  adapter->plug();
+  std::lock_guard<std::mutex> lock(mutex_);
+  adapters_.push_back(adapter);
+  queue_notice_locked(Notice{kAllMonitors, entry_of(adapter), kitusb::HotplugNotice::kArrival});
+}
+
+void SimUsbBackend::unplug(const std::shared_ptr<SimAdapter>& adapter) {
+  adapter->unplug();
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = std::find(adapters_.begin(), adapters_.end(), adapter);
+  if (it == adapters_.end()) return;
+  adapters_.erase(it);
+  queue_notice_locked(Notice{kAllMonitors, entry_of(adapter), kitusb::HotplugNotice::kRemoval});
+}
+
+void SimUsbBackend::unplug_all() {
+  std::vector<std::shared_ptr<SimAdapter>> all;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    all = adapters_;
+  }
+  for (auto& a : all) unplug(a);
+  std::lock_guard<std::mutex> lock(mutex_);
+  other_devices_ = 0;
+  list_fails_ = open_fails_ = refuse_monitors_ = false;
+}
+
+void SimUsbBackend::set_other_devices(uint32_t count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  other_devices_ = count;
+}
+
+void SimUsbBackend::set_list_fails(bool fails) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  list_fails_ = fails;
+}
+
+void SimUsbBackend::set_open_fails(bool fails) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_fails_ = fails;
+}
+
+void SimUsbBackend::set_refuse_monitors(bool refuse) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refuse_monitors_ = refuse;
+}
+
+size_t SimUsbBackend::monitor_count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return monitors_.size();
+}
+
+void SimUsbBackend::wait_notices_delivered() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  uint64_t target = queued_;
+  delivered_cv_.wait(lock, [&] { return delivered_ >= target || stop_; });
+}
+
+bool SimUsbBackend::list_devices(uint16_t vendor_id, uint16_t product_id,
+                                 std::vector<kitusb::UsbDeviceEntry>* matching, uint32_t* total) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (total) *total = 0;
+  if (list_fails_) {
+    kitusb::set_last_error(kitusb::UsbError::kGeneralFailure);
+    return false;
+  }
+  if (total) *total = other_devices_ + static_cast<uint32_t>(adapters_.size());
+  for (const auto& a : adapters_) {
+    if (matching && a->config().vendor_id == vendor_id && a->config().product_id == product_id)
+      matching->push_back(entry_of(a));
+  }
+  return true;
+}
+
+std::unique_ptr<kitusb::UsbDevice> SimUsbBackend::open(const kitusb::UsbDeviceEntry& entry) {
+  std::shared_ptr<SimAdapter> adapter = std::static_pointer_cast<SimAdapter>(entry.device_ref);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (open_fails_ || !adapter) {
+      kitusb::set_last_error(kitusb::UsbError::kGeneralFailure);
+      return nullptr;
+    }
+  }
+  if (!adapter->connected()) {
+    kitusb::set_last_error(kitusb::UsbError::kNotConnected);
+    return nullptr;
+  }
+  return std::unique_ptr<kitusb::UsbDevice>(new SimUsbDevice(std::move(adapter)));
+}
+
+bool SimUsbBackend::add_hotplug_monitor(kitusb::HotplugHandler handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (refuse_monitors_) {
+    kitusb::set_last_error(kitusb::UsbError::kGeneralFailure);
+    return false;
+  }
+  monitors_.push_back(std::make_shared<kitusb::HotplugHandler>(std::move(handler)));
+  size_t index = monitors_.size() - 1;
+  // Notices for the devices present at registration.
+  for (const auto& a : adapters_) queue_notice_locked(Notice{index, entry_of(a), kitusb::HotplugNotice::kArrival});
+  if (!monitor_thread_.joinable()) monitor_thread_ = std::thread([this] { run_monitor(); });
+  return true;
+}
+
+void SimUsbBackend::run_monitor() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    notice_cv_.wait(lock, [&] { return stop_ || !notices_.empty(); });
+    if (stop_) return;
+    Notice n = std::move(notices_.front());
+    notices_.pop_front();
+    std::vector<std::shared_ptr<kitusb::HotplugHandler>> targets;
+    if (n.monitor == kAllMonitors) {
+      targets = monitors_;
+    } else if (n.monitor < monitors_.size()) {
+      targets.push_back(monitors_[n.monitor]);
+    }
+    // Handlers run without the backend's lock.
+    lock.unlock();
+    for (const auto& h : targets) (*h)(n.entry, n.kind);
+    lock.lock();
+    ++delivered_;
+    delivered_cv_.notify_all();
+  }
+}
+
+}  // namespace simadapter
+
+namespace kitusb {
+UsbBackend& backend() { return simadapter::SimUsbBackend::instance(); }
+}  // namespace kitusb

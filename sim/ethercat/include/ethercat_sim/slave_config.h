@@ -1,0 +1,28 @@
+// What one simulated EtherCAT slave looks like to a master.
+#ifndef ETHERCAT_SIM_SLAVE_CONFIG_H
+#define ETHERCAT_SIM_SLAVE_CONFIG_H
+
+#include <cstdint>
+#include <string>
+
+namespace ecat_sim {
+
+struct SlaveConfig {
+  std::string name = "Sim hand";
+  uint32_t vendor_id = 0x00000A5A;
+  uint32_t product_code = 0x00010001;
+  uint32_t revision = 0x00000001;
+  uint32_t serial = 0x00000001;
+  // The hand's images: 64-byte RxPDO (outputs), 192-byte TxPDO (inputs).
+  uint16_t output_bytes = 64;
+  uint16_t input_bytes = 192;
+  uint16_t output_sm_start = 0x1100;
+  uint16_t input_sm_start = 0x1200;
+  bool eeprom_8_bytes = true;   // SII reads return 8 bytes (else 4)
+  bool pdo_categories = true;   // SII lists PDOs (else only SyncManager lengths)
+  bool dc = false;              // the ESC has a distributed-clock unit
+};
+
+}  // namespace ecat_sim
+
+#endif

@@ -1,0 +1,56 @@
+# USB adapter library (libTavrix): unit tests through the simulated adapter.
+set(TAVRIX_SIM_TESTS word_frame records bit_timing discovery transfer usb_protocol concurrency)
+foreach(t ${TAVRIX_SIM_TESTS})
+  if(EXISTS ${KIT_TEST_DIR}/test_${t}.cpp)
+    kit_add_test(test_tavrix_${t} SOURCES ${KIT_TEST_DIR}/test_${t}.cpp LIBS tavrix_sim_core LABELS adapter)
+  endif()
+endforeach()
+
+# The records compile as C99 and keep their layout.
+add_executable(tavrix_records_c99 ${KIT_TEST_DIR}/records_layout.c)
+target_include_directories(tavrix_records_c99 PRIVATE ${CMAKE_SOURCE_DIR}/adapter/include)
+set_target_properties(tavrix_records_c99 PROPERTIES C_STANDARD 99 C_EXTENSIONS OFF)
+target_compile_options(tavrix_records_c99 PRIVATE -Wall -Wextra -Wpedantic -Werror)
+add_test(NAME tavrix_records_c99 COMMAND tavrix_records_c99)
+
+# The same in a 32-bit build where the multilib compiler is installed (not
+# with sanitizers: their 32-bit runtimes are not installed).
+if(NOT KIT_SANITIZE AND NOT KIT_FUZZ)
+  include(CheckCSourceCompiles)
+  set(CMAKE_REQUIRED_FLAGS -m32)
+  set(CMAKE_REQUIRED_LINK_OPTIONS -m32)
+  check_c_source_compiles("#include <stdint.h>\n#include <stdio.h>\nint main(void){return (int)sizeof(uint64_t) - 8;}" KIT_HAVE_M32)
+  unset(CMAKE_REQUIRED_FLAGS)
+  unset(CMAKE_REQUIRED_LINK_OPTIONS)
+  if(KIT_HAVE_M32)
+    add_executable(tavrix_records_m32 ${KIT_TEST_DIR}/records_layout.c)
+    target_include_directories(tavrix_records_m32 PRIVATE ${CMAKE_SOURCE_DIR}/adapter/include)
+    set_target_properties(tavrix_records_m32 PROPERTIES C_STANDARD 99 C_EXTENSIONS OFF)
+    target_compile_options(tavrix_records_m32 PRIVATE -m32 -Wall -Wextra -Wpedantic -Werror)
+    target_link_options(tavrix_records_m32 PRIVATE -m32)
+    add_test(NAME tavrix_records_m32 COMMAND tavrix_records_m32)
+  else()
+    message(STATUS "tavrix: no -m32 compiler; the 32-bit record layout test is skipped")
+  endif()
+endif()
+
+# The public header compiles as C++ on its own, pedantic, warnings as errors.
+add_library(tavrix_header_cxx OBJECT ${KIT_TEST_DIR}/header_cxx.cpp)
+target_include_directories(tavrix_header_cxx PRIVATE ${CMAKE_SOURCE_DIR}/adapter/include)
+set_target_properties(tavrix_header_cxx PROPERTIES CXX_STANDARD 11 CXX_EXTENSIONS OFF)
+target_compile_options(tavrix_header_cxx PRIVATE -Wall -Wextra -Wpedantic -Werror)
+
+# Both builds of libTavrix.so export exactly the C interface.
+set(TAVRIX_EXPORTS "^(CAN_|CANFD_|USB_|OpenUSBDev$|CloseUSBDev$|Readusb_devNum$|Writeusb_devNum$|Reg_HotPlug_Func$)")
+add_test(NAME tavrix_exports COMMAND ${CMAKE_SOURCE_DIR}/tests/check_exports.sh $<TARGET_FILE:Tavrix> "${TAVRIX_EXPORTS}")
+add_test(NAME tavrix_sim_exports
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/check_exports.sh $<TARGET_FILE:TavrixSim> "${TAVRIX_EXPORTS}")
+
+# The libusb build without any USB bus: scans find nothing, opens fail.
+kit_add_test(test_tavrix_libusb SOURCES ${KIT_TEST_DIR}/test_libusb_backend.cpp LIBS Tavrix LABELS adapter)
+
+# An unchanged program linked against libTavrix.so picks the simulator build
+# when its folder comes first on the library path.
+kit_add_test(test_tavrix_sim_lib SOURCES ${KIT_TEST_DIR}/test_sim_lib.cpp LIBS Tavrix LABELS adapter)
+add_dependencies(test_tavrix_sim_lib TavrixSim)
+set_tests_properties(test_tavrix_sim_lib PROPERTIES ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/sim-lib")

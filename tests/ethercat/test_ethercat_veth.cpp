@@ -1,0 +1,393 @@
+// The master against simulated slaves on a veth pair in a private network
+// namespace: configuration, mapping, states, cyclic exchange and faults.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "ethercat/master.h"
+#include "ethercat_sim/sim_bus.h"
+#include "ethercat_sim/veth_namespace.h"
+
+namespace {
+
+using ecat::Master;
+using ecat_sim::SimBus;
+using ecat_sim::SlaveConfig;
+
+class EthercatBus : public ::testing::Test {
+ protected:
+  // Creates the namespace, starts the slaves and opens the master. Tests
+  // return early when this skipped or failed.
+  void start(const std::vector<SlaveConfig>& slaves, bool start_slaves = true) {
+    std::string why;
+    if (!ns_.create(&why)) GTEST_SKIP() << "EtherCAT bus tests need a private network namespace: " << why;
+    sim_.reset(new SimBus(slaves));
+    bool sim_ok = !start_slaves;
+    int opened = 0;
+    ns_.run_inside([&] {
+      if (start_slaves) sim_ok = sim_->start(ecat_sim::VethNamespace::slave_if());
+      opened = master_.open(ecat_sim::VethNamespace::master_if());
+    });
+    ASSERT_TRUE(sim_ok);
+    ASSERT_GT(opened, 0);
+  }
+  bool ready() const { return !IsSkipped() && !HasFatalFailure(); }
+
+  void TearDown() override {
+    master_.close();
+    if (sim_) sim_->stop();
+  }
+
+  // One exchange; returns the working counter. The receive timeout is far
+  // above a cycle's: these tests check what comes back, not how fast, and the
+  // simulated slave shares a loaded machine.
+  int exchange(int timeout_us = 200000) {
+    if (master_.send_process_data() <= 0) return -2;
+    return master_.receive_process_data(timeout_us);
+  }
+
+  // The caller's start-up sequence: configure, map, SAFE-OP, OP.
+  void bring_to_op(int expected_slaves) {
+    ASSERT_EQ(master_.config_init(), expected_slaves);
+    ASSERT_GT(master_.config_map_group(image_, sizeof image_), 0);
+    ASSERT_EQ(master_.state_check(0, ecat::kStateSafeOp, 2000000), ecat::kStateSafeOp);
+    exchange();
+    master_.slave(0).state = ecat::kStateOp;
+    master_.write_state(0);
+    for (int i = 0; i < 10 && master_.slave(0).state != ecat::kStateOp; ++i) {
+      exchange();
+      master_.state_check(0, ecat::kStateOp, 200000);
+    }
+    ASSERT_EQ(master_.slave(0).state, ecat::kStateOp);
+  }
+
+  int expected_wkc() const { return 2 * master_.group().outputs_wkc + master_.group().inputs_wkc; }
+
+  ecat_sim::VethNamespace ns_;
+  std::unique_ptr<SimBus> sim_;
+  Master master_;
+  uint8_t image_[4096] = {};
+};
+
+TEST_F(EthercatBus, ConfiguresAndMapsTheHand) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  ASSERT_EQ(master_.config_init(), 1);
+  const ecat::SlaveRecord& s = master_.slave(1);
+  EXPECT_EQ(s.config_address, 0x1001);
+  EXPECT_EQ(s.name, "Sim hand");
+  EXPECT_EQ(s.vendor_id, 0x00000A5Au);
+  EXPECT_EQ(s.product_code, 0x00010001u);
+  EXPECT_TRUE(s.eeprom_8_bytes);
+  EXPECT_FALSE(s.has_dc);
+  EXPECT_EQ(s.topology, 1);
+  EXPECT_EQ(sim_->al_status(1), ecat::kStatePreOp);
+
+  EXPECT_EQ(master_.config_map_group(image_, sizeof image_), 256);
+  const ecat::GroupRecord& g = master_.group();
+  EXPECT_EQ(g.output_bytes, 64u);
+  EXPECT_EQ(g.input_bytes, 192u);
+  EXPECT_EQ(g.outputs, image_);
+  EXPECT_EQ(g.inputs, image_ + 64);
+  EXPECT_EQ(g.outputs_wkc, 1);
+  EXPECT_EQ(g.inputs_wkc, 1);
+  EXPECT_EQ(s.outputs, image_);
+  EXPECT_EQ(s.output_bytes, 64u);
+  EXPECT_EQ(s.inputs, image_ + 64);
+  EXPECT_EQ(s.input_bits, 192u * 8);
+  EXPECT_EQ(master_.slave(0).output_bytes, 64u);
+  EXPECT_EQ(master_.slave(0).input_bytes, 192u);
+  // SyncManager 2 as the slave sees it: 0x1100, 64 bytes, enabled.
+  EXPECT_EQ(sim_->register16(1, 0x0810), 0x1100);
+  EXPECT_EQ(sim_->register16(1, 0x0812), 64);
+  EXPECT_EQ(master_.state_check(0, ecat::kStateSafeOp, 2000000), ecat::kStateSafeOp);
+  EXPECT_EQ(master_.slave(0).state, ecat::kStateSafeOp);
+}
+
+TEST_F(EthercatBus, SizesFromSyncManagersWithFourByteEepromAndNoPdos) {
+  SlaveConfig c;
+  c.eeprom_8_bytes = false;
+  c.pdo_categories = false;
+  c.name = "Plain";
+  start({c});
+  if (!ready()) return;
+  ASSERT_EQ(master_.config_init(), 1);
+  EXPECT_FALSE(master_.slave(1).eeprom_8_bytes);
+  EXPECT_EQ(master_.slave(1).name, "Plain");
+  EXPECT_EQ(master_.config_map_group(image_, sizeof image_), 256);
+  EXPECT_EQ(master_.group().output_bytes, 64u);
+}
+
+TEST_F(EthercatBus, TwoSlavesMapInSlaveOrder) {
+  SlaveConfig a;
+  SlaveConfig b;
+  b.name = "Small";
+  b.product_code = 2;
+  b.output_bytes = 16;
+  b.input_bytes = 8;
+  start({a, b});
+  if (!ready()) return;
+  bring_to_op(2);
+  if (!ready()) return;
+  EXPECT_EQ(master_.slave(2).config_address, 0x1002);
+  EXPECT_EQ(master_.slave(1).topology, 2);
+  EXPECT_EQ(master_.slave(2).name, "Small");
+  EXPECT_EQ(master_.slave(2).outputs, image_ + 64);
+  EXPECT_EQ(master_.slave(1).inputs, image_ + 80);
+  EXPECT_EQ(master_.slave(2).inputs, image_ + 80 + 192);
+  EXPECT_EQ(expected_wkc(), 6);
+  for (int i = 0; i < 16; ++i) master_.slave(2).outputs[i] = static_cast<uint8_t>(0x40 + i);
+  sim_->set_inputs(2, {9, 8, 7, 6, 5, 4, 3, 2});
+  EXPECT_EQ(exchange(), 6);
+  EXPECT_EQ(sim_->outputs(2)[15], 0x4F);
+  EXPECT_EQ(master_.slave(2).inputs[0], 9);
+  EXPECT_EQ(master_.slave(2).inputs[7], 2);
+}
+
+TEST_F(EthercatBus, WalksEveryStateTransitionAndAcknowledgesErrors) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  const uint16_t down[] = {ecat::kStateSafeOp, ecat::kStatePreOp, ecat::kStateInit};
+  for (uint16_t st : down) {
+    master_.slave(0).state = st;
+    EXPECT_EQ(master_.write_state(0), 1);
+    EXPECT_EQ(master_.state_check(0, st, 2000000), st);
+    EXPECT_EQ(sim_->al_status(1), st);
+  }
+  // INIT -> OP is refused: the slave stays in INIT with the error bit.
+  master_.slave(0).state = ecat::kStateOp;
+  master_.write_state(0);
+  EXPECT_EQ(master_.state_check(0, ecat::kStateOp, 20000), ecat::kStateInit);
+  EXPECT_EQ(master_.slave(0).state, ecat::kStateInit | ecat::kStateError);
+  EXPECT_EQ(master_.read_state(), ecat::kStateInit);
+  EXPECT_EQ(master_.slave(1).al_status_code, 0x0011);
+  EXPECT_EQ(master_.slave(0).al_status_code, 0x0011);
+  // Acknowledge, then walk up again step by step.
+  master_.slave(0).state = ecat::kStateInit | ecat::kStateAck;
+  master_.write_state(0);
+  EXPECT_EQ(master_.state_check(0, ecat::kStateInit, 2000000), ecat::kStateInit);
+  EXPECT_EQ(master_.slave(0).state, ecat::kStateInit);
+  const uint16_t up[] = {ecat::kStatePreOp, ecat::kStateSafeOp, ecat::kStateOp};
+  for (uint16_t st : up) {
+    master_.slave(1).state = st;  // per-slave request this time
+    EXPECT_EQ(master_.write_state(1), 1);
+    EXPECT_EQ(master_.state_check(1, st, 2000000), st);
+  }
+  EXPECT_EQ(master_.read_state(), ecat::kStateOp);
+  EXPECT_EQ(master_.slave(0).state, ecat::kStateOp);
+}
+
+TEST_F(EthercatBus, ThousandsOfCyclesCarryOutputsAndInputs) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  const uint64_t updates_before = sim_->output_updates(1);
+  const int kCycles = 3000;
+  std::vector<uint8_t> in(192);
+  int bad = 0;
+  for (int c = 0; c < kCycles; ++c) {
+    for (size_t i = 0; i < 64; ++i) image_[i] = static_cast<uint8_t>(c + i);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(c * 7 + i);
+    sim_->set_inputs(1, in);
+    if (exchange() != 3) {
+      ++bad;
+      continue;
+    }
+    if (!std::equal(in.begin(), in.end(), image_ + 64)) ++bad;
+    const std::vector<uint8_t> out = sim_->outputs(1);
+    if (!std::equal(out.begin(), out.end(), image_)) ++bad;
+  }
+  EXPECT_EQ(bad, 0);
+  EXPECT_EQ(sim_->output_updates(1) - updates_before, static_cast<uint64_t>(kCycles));
+}
+
+TEST_F(EthercatBus, SilentSlaveGivesNoFrameThenComesBack) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  sim_->set_inputs(1, std::vector<uint8_t>(192, 0x5A));
+  ASSERT_EQ(exchange(), 3);
+  sim_->set_silent(true);
+  sim_->set_inputs(1, std::vector<uint8_t>(192, 0x77));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(exchange(5000), ecat::kNoFrame);
+  EXPECT_EQ(image_[64], 0x5A);  // inputs untouched without a frame
+  EXPECT_EQ(master_.state_check(0, ecat::kStateOp, 10000), 0);
+  EXPECT_EQ(master_.slave(0).state, 0);
+  EXPECT_EQ(master_.read_state(), 0);
+  sim_->set_silent(false);
+  EXPECT_EQ(exchange(), 3);
+  EXPECT_EQ(image_[64], 0x77);
+  EXPECT_EQ(master_.state_check(0, ecat::kStateOp, 200000), ecat::kStateOp);
+}
+
+TEST_F(EthercatBus, LateReplyIsNotTakenForTheNextExchange) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  sim_->set_inputs(1, std::vector<uint8_t>(192, 0xAA));
+  sim_->delay_replies(1, 50000);
+  EXPECT_EQ(exchange(2000), ecat::kNoFrame);  // its reply comes 50 ms later
+  // Sent while the late reply is still on its way: that one arrives first
+  // and carries the old inputs.
+  sim_->set_inputs(1, std::vector<uint8_t>(192, 0xBB));
+  EXPECT_EQ(exchange(), 3);
+  EXPECT_EQ(image_[64], 0xBB);
+  EXPECT_GE(master_.dropped_frames(), 1u);
+}
+
+TEST_F(EthercatBus, ReportsAWrongWorkingCounter) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  sim_->corrupt_wkc(1, -2);
+  EXPECT_EQ(exchange(), 1);
+  EXPECT_EQ(exchange(), 3);
+}
+
+TEST_F(EthercatBus, SlaveDroppingToSafeOpIsSeenAndRecovered) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  sim_->drop_to_safe_op(1, 0x001B);
+  const uint64_t updates = sim_->output_updates(1);
+  EXPECT_EQ(exchange(), 3);  // process data still flows in SAFE-OP
+  EXPECT_EQ(sim_->output_updates(1), updates);  // but the hand applies nothing
+  EXPECT_NE(master_.state_check(0, ecat::kStateOp, 10000), ecat::kStateOp);
+  EXPECT_EQ(master_.slave(0).state, ecat::kStateSafeOp | ecat::kStateError);
+  EXPECT_EQ(master_.read_state(), ecat::kStateSafeOp);
+  EXPECT_EQ(master_.slave(1).al_status_code, 0x001B);
+  // OP without acknowledge is ignored while the error stands.
+  master_.slave(0).state = ecat::kStateOp;
+  master_.write_state(0);
+  EXPECT_EQ(master_.state_check(0, ecat::kStateOp, 10000), ecat::kStateSafeOp);
+  master_.slave(0).state = ecat::kStateSafeOp | ecat::kStateAck;
+  master_.write_state(0);
+  EXPECT_EQ(master_.state_check(0, ecat::kStateSafeOp, 2000000), ecat::kStateSafeOp);
+  master_.slave(0).state = ecat::kStateOp;
+  master_.write_state(0);
+  EXPECT_EQ(master_.state_check(0, ecat::kStateOp, 2000000), ecat::kStateOp);
+  EXPECT_EQ(exchange(), 3);
+  EXPECT_GT(sim_->output_updates(1), updates);
+}
+
+TEST_F(EthercatBus, GarbageFramesOnTheWireAreDropped) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  const uint64_t dropped_before = master_.dropped_frames();
+  sim_->garbage_before_reply(200);
+  int bad = 0;
+  for (int c = 0; c < 300; ++c) {
+    image_[0] = static_cast<uint8_t>(c);
+    sim_->set_inputs(1, std::vector<uint8_t>(192, static_cast<uint8_t>(c + 1)));
+    if (exchange() != 3 || image_[64] != static_cast<uint8_t>(c + 1) || sim_->outputs(1)[0] != image_[0]) ++bad;
+  }
+  EXPECT_EQ(bad, 0);
+  EXPECT_EQ(sim_->garbage_sent(), 1600u);
+  EXPECT_GE(master_.dropped_frames() - dropped_before, sim_->garbage_sent());
+}
+
+TEST_F(EthercatBus, ReopensAndReconfiguresABusLeftInOp) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  master_.close();
+  master_.close();  // twice is harmless
+  EXPECT_EQ(master_.send_process_data(), 0);
+  EXPECT_EQ(master_.receive_process_data(1000), ecat::kNoFrame);
+  int opened = 0;
+  ns_.run_inside([&] { opened = master_.open(ecat_sim::VethNamespace::master_if()); });
+  ASSERT_GT(opened, 0);
+  bring_to_op(1);
+  if (!ready()) return;
+  EXPECT_EQ(exchange(), 3);
+}
+
+TEST_F(EthercatBus, DistributedClocksSetTheOffsetAndRideTheCycle) {
+  SlaveConfig c;
+  c.dc = true;
+  start({c});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  EXPECT_TRUE(master_.slave(1).has_dc);
+  EXPECT_TRUE(master_.config_dc());
+  EXPECT_TRUE(master_.group().has_dc);
+  EXPECT_EQ(master_.group().dc_reference, 0x1001);
+  const uint16_t offset_words = sim_->register16(1, 0x0920) | sim_->register16(1, 0x0922) |
+                                sim_->register16(1, 0x0924) | sim_->register16(1, 0x0926);
+  EXPECT_NE(offset_words, 0);
+  for (int i = 0; i < 50; ++i) ASSERT_EQ(exchange(), 3);
+}
+
+TEST_F(EthercatBus, NoDistributedClocksWithoutDcSlaves) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  ASSERT_EQ(master_.config_init(), 1);
+  EXPECT_FALSE(master_.config_dc());
+  EXPECT_FALSE(master_.group().has_dc);
+}
+
+TEST_F(EthercatBus, EmptyWireGivesNoSlaves) {
+  start({SlaveConfig()}, /*start_slaves=*/false);
+  if (!ready()) return;
+  EXPECT_EQ(master_.config_init(), ecat::kNoFrame);
+  EXPECT_EQ(master_.slave_count(), 0);
+  EXPECT_EQ(master_.config_map_group(image_, sizeof image_), 0);
+  EXPECT_EQ(master_.send_process_data(), 0);
+}
+
+TEST_F(EthercatBus, MappingRefusesAnImageTooSmall) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  ASSERT_EQ(master_.config_init(), 1);
+  EXPECT_EQ(master_.config_map_group(image_, 255), 0);
+  EXPECT_EQ(master_.group().output_bytes, 0u);
+  EXPECT_EQ(master_.send_process_data(), 0);
+}
+
+TEST_F(EthercatBus, ListsTheNamespaceInterfacesAndRefusesBadNames) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  std::vector<ecat::Adapter> list;
+  int bad_open = -1, null_open = -1;
+  ns_.run_inside([&] {
+    list = ecat::list_adapters();
+    Master other;
+    bad_open = other.open("no-such-if0");
+    null_open = other.open(nullptr);
+  });
+  bool master_seen = false, slave_seen = false;
+  for (const ecat::Adapter& a : list) {
+    EXPECT_FALSE(a.description.empty()) << a.name;
+    if (a.name == "ecm0") master_seen = true;
+    if (a.name == "ecs0") slave_seen = true;
+  }
+  EXPECT_TRUE(master_seen);
+  EXPECT_TRUE(slave_seen);
+  EXPECT_EQ(bad_open, 0);
+  EXPECT_EQ(null_open, 0);
+  Master closed;
+  EXPECT_EQ(closed.config_init(), -2);
+  EXPECT_EQ(closed.receive_process_data(100), ecat::kNoFrame);
+}
+
+TEST(EthercatSleep, SleepsAtLeastTheTimeAsked) {
+  EXPECT_EQ(ecat::sleep_us(-1), -1);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(ecat::sleep_us(2000), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::microseconds(2000));
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+// Shared fixture of the frame tests: a hand state object with recording send
+// functions installed the way the _ex setters install a caller's callable.
+#ifndef MORVANE_TEST_FRAME_SUPPORT_H
+#define MORVANE_TEST_FRAME_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "hand_core.h"
+#include "hand_ops.h"
+
+namespace morvx {
+namespace test {
+
+using Bytes = std::vector<uint8_t>;
+
+struct SentFrame {
+    unsigned id = 0;
+    Bytes data;
+    int flag = 0;
+    std::chrono::steady_clock::time_point at;
+};
+
+// Records every frame any send function receives; thread-safe because the
+// RS485 worker and the monitor call send functions on their own threads.
+class Recorder {
+public:
+    Recorder() {
+        canfd = [this](unsigned id, const uint8_t* d, unsigned n, int flag) { return add(id, d, n, flag); };
+        can = [this](unsigned id, const uint8_t* d, unsigned n) { return add(id, d, n, 0); };
+        data = [this](const uint8_t* d, unsigned n) { return add(0, d, n, 0); };
+    }
+    std::vector<SentFrame> frames() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return frames_;
+    }
+    std::size_t count() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return frames_.size();
+    }
+    void clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        frames_.clear();
+    }
+
+    send_canfd_callback canfd;
+    send_can_callback can;
+    send_data_callback data;
+
+private:
+    bool add(unsigned id, const uint8_t* d, unsigned n, int flag) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        frames_.push_back({id, Bytes(d, d + n), flag, std::chrono::steady_clock::now()});
+        return true;
+    }
+    std::mutex mutex_;
+    std::vector<SentFrame> frames_;
+};
+
+// A hand of the given type on the given bus, every send function pointing at
+// the recorder. The hand type is applied before the bus kind, so applying it
+// sends nothing.
+class HandFixture : public ::testing::Test {
+protected:
+    void make_hand(int bus_kind, int hand_type = 0) {
+        hand = std::make_unique<HandCore>(nullptr);
+        set_hand_type(*hand, hand_type);
+        hand->bus_kind = bus_kind;
+        hand->active_send_canfd = &rec.canfd;
+        hand->active_send_can = &rec.can;
+        hand->active_send_rpdo = &rec.data;
+        hand->active_send_rs485 = &rec.data;
+    }
+    // Publishes the same status byte into every active joint.
+    void set_all_status(uint8_t status) {
+        for (int i = 0; i < kJointSlots; ++i) hand->status_byte.write(i, status);
+        hand->status_byte.publish();
+    }
+    void set_target_positions(const std::vector<int32_t>& p) {
+        for (std::size_t i = 0; i < p.size(); ++i) hand->target_position.write(i, p[i]);
+        hand->target_position.publish();
+    }
+
+    Recorder rec;
+    std::unique_ptr<HandCore> hand;
+};
+
+inline Bytes padded(Bytes b, std::size_t size) {
+    b.resize(size, 0);
+    return b;
+}
+
+}  // namespace test
+}  // namespace morvx
+
+#endif  // MORVANE_TEST_FRAME_SUPPORT_H

@@ -25,6 +25,10 @@ int trunc_to_int(float v) {
     return static_cast<int>(v);
 }
 
+uint32_t saturate_u16(int32_t v) {
+    return v < 0 ? 0u : (v > 0xFFFF ? 0xFFFFu : static_cast<uint32_t>(v));
+}
+
 void put16(std::vector<uint8_t>& out, uint32_t v) {
     out.push_back(static_cast<uint8_t>(v));
     out.push_back(static_cast<uint8_t>(v >> 8));
@@ -160,8 +164,10 @@ std::vector<uint8_t> build_motion_body(const HandCore& h, uint8_t code) {
         // Positions go as their low 16 bits (two's complement for the side
         // joints of the 16-joint hand); velocities in tens of units.
         if (m.position) put16(body, static_cast<uint32_t>(h.target_position.read(j)));
-        if (m.velocity) put16(body, static_cast<uint32_t>(h.position_velocity.read(j) / 10));
-        if (m.current) put16(body, static_cast<uint32_t>(h.max_current.read(j)));
+        // Velocity and current are unsigned 16-bit fields: out-of-range
+        // settings saturate instead of wrapping into a small, wrong value.
+        if (m.velocity) put16(body, saturate_u16(h.position_velocity.read(j) / 10));
+        if (m.current) put16(body, saturate_u16(h.max_current.read(j)));
     }
     return body;
 }

@@ -54,6 +54,9 @@ HandCore::~HandCore() {
     stop_monitor(*this);
     if (monitor_thread.joinable()) monitor_thread.join();
     detach_rs485(*this);
+    // A reply that raced a timed-out read can leave its promise parked in the
+    // slot for the next read; nobody else will free it now.
+    delete pending_read.exchange(nullptr);
 }
 
 namespace {

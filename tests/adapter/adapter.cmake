@@ -54,3 +54,7 @@ kit_add_test(test_tavrix_libusb SOURCES ${KIT_TEST_DIR}/test_libusb_backend.cpp 
 kit_add_test(test_tavrix_sim_lib SOURCES ${KIT_TEST_DIR}/test_sim_lib.cpp LIBS Tavrix LABELS adapter)
 add_dependencies(test_tavrix_sim_lib TavrixSim)
 set_tests_properties(test_tavrix_sim_lib PROPERTIES ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/sim-lib")
+
+# The full nominal comparison of the timing settle against the plain loops.
+add_test(NAME tavrix_timing_soak COMMAND test_tavrix_bit_timing --gtest_filter=BitTimingSoak.*)
+set_tests_properties(tavrix_timing_soak PROPERTIES LABELS soak ENVIRONMENT TAVRIX_TIMING_SOAK=1 TIMEOUT 3600)

@@ -226,6 +226,50 @@ TEST_F(EthercatBus, SilentSlaveGivesNoFrameThenComesBack) {
   EXPECT_EQ(master_.state_check(0, ecat::kStateOp, 200000), ecat::kStateOp);
 }
 
+TEST_F(EthercatBus, SlaveProcessVanishesAndComesBack) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  sim_->stop();
+  EXPECT_EQ(exchange(5000), ecat::kNoFrame);
+  bool restarted = false;
+  ns_.run_inside([&] { restarted = sim_->start(ecat_sim::VethNamespace::slave_if()); });
+  ASSERT_TRUE(restarted);
+  EXPECT_EQ(exchange(), 3);
+}
+
+TEST_F(EthercatBus, PulledCableThenReconnectedNeedsNoReopen) {
+  start({SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  ASSERT_TRUE(ns_.set_link(ecat_sim::VethNamespace::master_if(), false));
+  for (int i = 0; i < 3; ++i) EXPECT_LT(exchange(5000), 0);
+  ASSERT_TRUE(ns_.set_link(ecat_sim::VethNamespace::master_if(), true));
+  // The link takes a moment to carry frames again.
+  int wkc = -1;
+  for (int i = 0; i < 100 && wkc != 3; ++i) wkc = exchange(20000);
+  EXPECT_EQ(wkc, 3);
+}
+
+TEST_F(EthercatBus, SlaveWatchdogDropsToSafeOpWhenCyclesStop) {
+  SlaveConfig c;
+  c.watchdog_ms = 100;
+  start({c});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(exchange(), 3);
+    ecat::sleep_us(5000);
+  }
+  EXPECT_EQ(sim_->al_status(1), ecat::kStateOp);  // cycling keeps it in OP
+  ecat::sleep_us(400000);
+  EXPECT_EQ(sim_->al_status(1), ecat::kStateSafeOp | ecat::kStateError);
+  EXPECT_EQ(sim_->al_status_code(1), 0x001B);
+}
+
 TEST_F(EthercatBus, LateReplyIsNotTakenForTheNextExchange) {
   start({SlaveConfig()});
   if (!ready()) return;

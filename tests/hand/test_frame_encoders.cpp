@@ -37,7 +37,7 @@ const Bytes kMotionFields = {
     0x00, 0x00, 0xD0, 0x07, 0x01, 0x00,  // 0, 2000, 1
     0x10, 0x27, 0xD0, 0x07, 0x90, 0x01,  // 10000, 2000, 400
     0xF4, 0x01, 0xD0, 0x07, 0x90, 0x01,  // 500, 2000, 400
-    0x48, 0xF4, 0xFE, 0xFF, 0x90, 0x01,  // -3000, -2, 400
+    0x48, 0xF4, 0x00, 0x00, 0x90, 0x01,  // -3000, 0 (negative velocity saturates), 400
 };
 
 Bytes concat(Bytes a, const Bytes& b) {
@@ -57,6 +57,21 @@ TEST_F(EncoderTest, CanfdMotionIsUnpaddedOnNodeIdPlus0x500) {
     EXPECT_EQ(f[0].data, concat({0x0B, 0x06}, kMotionFields));
     EXPECT_EQ(f[0].data.size(), 38u);
     EXPECT_EQ(hand->last_canfd, f[0].data);
+}
+
+// A u16 field must not wrap: 700000 units/s would otherwise go out as
+// 70000 & 0xFFFF = 4464, a far slower (or, negative, a far faster) joint.
+TEST_F(EncoderTest, MotionVelocityAndCurrentSaturateInsteadOfWrapping) {
+    make_hand(1);
+    hand->position_velocity.write(0, 700000);
+    hand->max_current.write(0, 70000);
+    hand->max_current.write(1, -1);
+    hand->position_velocity.publish();
+    hand->max_current.publish();
+    const Bytes body = build_motion_body(*hand, 0x0B);
+    ASSERT_GE(body.size(), 14u);
+    EXPECT_EQ(Bytes(body.begin() + 4, body.begin() + 8), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(Bytes(body.begin() + 12, body.begin() + 14), (Bytes{0x00, 0x00}));
 }
 
 TEST_F(EncoderTest, EthercatImagesAreAlways64Bytes) {

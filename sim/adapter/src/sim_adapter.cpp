@@ -358,6 +358,13 @@ void SimAdapter::inject_ack(std::vector<uint8_t> bytes) {
   data_ready_.notify_all();
 }
 
+void SimAdapter::clear_pipes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  read_queue_.clear();
+  ack_queue_.clear();
+  rx_records_.clear();
+}
+
 void SimAdapter::send_status_report(uint32_t status_word) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -455,6 +462,11 @@ bool SimAdapter::fd_record_mode() const {
 size_t SimAdapter::pending_rx_frames() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return rx_records_.size();
+}
+
+size_t SimAdapter::queued_reads() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return read_queue_.size();
 }
 
 uint64_t SimAdapter::transmitted_frames() const {

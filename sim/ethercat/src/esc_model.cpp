@@ -164,6 +164,7 @@ void EscModel::al_control(uint16_t value) {
       break;
     case kOp:
       if (current == kSafeOp || current == kOp) {
+        if (current == kSafeOp) last_output_write_ns_ = local_time_ns();
         next = kOp;
       } else {
         error = kCodeInvalidChange;
@@ -215,7 +216,10 @@ bool EscModel::logical(uint8_t cmd, uint32_t address, uint8_t* data, uint16_t le
       if (writes && (type & 2)) {
         mem_[p] = incoming[d];
         *write_hit = true;
-        if (p >= config_.output_sm_start && p < config_.output_sm_start + config_.output_bytes) outputs_written_ = true;
+        if (p >= config_.output_sm_start && p < config_.output_sm_start + config_.output_bytes) {
+          outputs_written_ = true;
+          last_output_write_ns_ = local_time_ns();
+        }
       }
       if (reads && (type & 1)) {
         data[d] = mem_[p];
@@ -274,6 +278,13 @@ void EscModel::process(uint8_t cmd, uint32_t* address, uint8_t* data, uint16_t l
     }
   }
   *wkc = static_cast<uint16_t>(*wkc + add);
+}
+
+void EscModel::tick() {
+  if (config_.watchdog_ms <= 0 || (le16(&mem_[0x0130]) & 0x0F) != kOp) return;
+  if (local_time_ns() - last_output_write_ns_ > static_cast<uint64_t>(config_.watchdog_ms) * 1000000ULL) {
+    drop_to_safe_op(0x001B);
+  }
 }
 
 void EscModel::end_frame() {

@@ -73,8 +73,12 @@ void SimBus::run() {
   uint8_t frame[kMaxFrame];
   while (running_.load()) {
     pollfd p[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
-    const int r = ::poll(p, 2, 100);
+    const int r = ::poll(p, 2, 5);
     if (r < 0 && errno != EINTR) break;
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      for (EscModel& s : slaves_) s.tick();
+    }
     if (r <= 0 || (p[0].revents & POLLIN) == 0) continue;
     const ssize_t n = ::recv(fd_, frame, sizeof frame, MSG_DONTWAIT);
     if (n <= 0) continue;

@@ -79,6 +79,13 @@ bool VethNamespace::create(std::string* why) {
   return true;
 }
 
+bool VethNamespace::set_link(const char* ifname, bool up) const {
+  bool ok = false;
+  std::string why;
+  run_inside([&] { ok = run_ip({"link", "set", ifname, up ? "up" : "down"}, &why); });
+  return ok;
+}
+
 void VethNamespace::run_inside(const std::function<void()>& fn) const {
   std::thread t([&] {
     if (setns(ns_fd_, CLONE_NEWNET) != 0) return;  // the callee's sockets then fail to open

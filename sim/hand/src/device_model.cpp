@@ -52,7 +52,7 @@ DeviceModel::DeviceModel(const SimHandConfig& config) : config_(config) {
     j.enabled = config_.enabled_at_power_up;
     j.homed = config_.enabled_at_power_up;
     j.velocity_cmd = config_.hand_type == 2 ? 4095 : 20000;
-    j.position = std::max<int32_t>(0, position_min(i));
+    j.position = std::min(std::max(config_.power_up_position, position_min(i)), position_max(i));
     j.target = static_cast<int32_t>(j.position);
   }
   install_identity_locked();

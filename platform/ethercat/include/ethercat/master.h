@@ -69,7 +69,7 @@ struct Adapter {
 
 // Every network interface of the calling thread's network namespace that has an
 // interface index, in libpcap's order. Empty when there are none or libpcap
-// fails. Thread-safe.
+// fails. Needs no master context and no privilege.
 std::vector<Adapter> list_adapters();
 
 // Sleeps `us` microseconds on the monotonic clock (relative, resumed after
@@ -219,6 +219,8 @@ class Master {
   // the request (garbage, stale replies). For diagnostics.
   uint64_t dropped_frames() const;
 
+  // The implementation; named here only so that the library's own files can
+  // share it.
   struct Impl;
 
  private:

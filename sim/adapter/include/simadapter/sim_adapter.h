@@ -76,6 +76,8 @@ class SimAdapter : public std::enable_shared_from_this<SimAdapter> {
   // chunk = one transfer).
   void inject_read(std::vector<uint8_t> bytes);
   void inject_ack(std::vector<uint8_t> bytes);
+  // Drops everything waiting on the read and acknowledgement pipes.
+  void clear_pipes();
   // A status report 0x86 with this status word on the read pipe.
   void send_status_report(uint32_t status_word);
   // A received frame, as if another node had sent it on the bus.
@@ -103,6 +105,7 @@ class SimAdapter : public std::enable_shared_from_this<SimAdapter> {
   std::vector<uint8_t> control_bytes() const;
   bool fd_record_mode() const;
   size_t pending_rx_frames() const;
+  size_t queued_reads() const;  // chunks waiting on the read pipe
   uint64_t transmitted_frames() const;
 
  private:

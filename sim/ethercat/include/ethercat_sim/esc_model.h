@@ -26,6 +26,8 @@ class EscModel {
 
   // Called after each whole frame: the application takes new outputs (in OP).
   void end_frame();
+  // Runs the SyncManager watchdog; called after frames and between them.
+  void tick();
 
   // Application side.
   const std::vector<uint8_t>& applied_outputs() const { return applied_outputs_; }
@@ -61,6 +63,7 @@ class EscModel {
   uint64_t output_updates_ = 0;
   bool outputs_written_ = false;
   uint64_t time_base_ns_ = 0;
+  uint64_t last_output_write_ns_ = 0;
 };
 
 // Builds the SII image for `config` (words, little-endian in the EEPROM).

@@ -21,6 +21,9 @@ struct SlaveConfig {
   bool eeprom_8_bytes = true;   // SII reads return 8 bytes (else 4)
   bool pdo_categories = true;   // SII lists PDOs (else only SyncManager lengths)
   bool dc = false;              // the ESC has a distributed-clock unit
+  // SyncManager watchdog: in OP, no output write for this long drops the
+  // slave to SAFE-OP with error 0x001B. 0 = off.
+  int watchdog_ms = 0;
 };
 
 }  // namespace ecat_sim

@@ -28,6 +28,10 @@ class VethNamespace {
   // Runs `fn` on a thread that has joined the namespace, and waits for it.
   void run_inside(const std::function<void()>& fn) const;
 
+  // Sets an interface of the namespace up or down (a pulled cable). False
+  // when `ip` failed.
+  bool set_link(const char* ifname, bool up) const;
+
   static const char* master_if() { return "ecm0"; }
   static const char* slave_if() { return "ecs0"; }
 

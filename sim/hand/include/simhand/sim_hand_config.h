@@ -17,6 +17,7 @@ struct SimHandConfig {
   uint16_t serial_parts[6] = {0x1A, 0x0002, 0x0100, 0x0000, 0x0010, 0x0300};
   uint8_t node_id = 1;             // CAN-FD / RS485 node id
   bool enabled_at_power_up = false;  // servo hands start enabled and homed
+  int32_t power_up_position = 200;   // where the joints stand before homing
 
   // A 6-joint hand whose model code fixes hand type and bus:
   // 1 EtherCAT/type 0, 2 CAN-FD/type 0, 3 CAN-FD/type 1, 4 EtherCAT/type 1,
@@ -36,6 +37,7 @@ struct SimHandConfig {
     c.hand_type = 2;
     c.joint_count = 16;
     c.enabled_at_power_up = true;
+    c.power_up_position = 0;
     return c;
   }
 };

@@ -1,0 +1,51 @@
+#include "canfd_frames.h"
+
+#include <cstring>
+
+namespace lv {
+
+uint8_t canfd_dlc_for_length(unsigned length) {
+  if (length <= 8) return static_cast<uint8_t>(length);
+  if (length <= 12) return 9;
+  if (length <= 16) return 10;
+  if (length <= 20) return 11;
+  if (length <= 24) return 12;
+  if (length <= 32) return 13;
+  if (length <= 48) return 14;
+  return 15;
+}
+
+int canfd_length_for_dlc(uint8_t dlc) {
+  static const int kLengths[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
+  return dlc < 16 ? kLengths[dlc] : -1;
+}
+
+void build_tx_record(const CanfdTxEntry& entry, CANFD_Frame* out) {
+  std::memset(out, 0, sizeof *out);
+  out->id = entry.id;
+  out->flags = TAVRIX_FLAG_FD;
+  const unsigned length = entry.length < 0 ? 0u : (entry.length > 64 ? 64u : static_cast<unsigned>(entry.length));
+  out->dlc = canfd_dlc_for_length(length);
+  std::memcpy(out->data, entry.data, length);
+}
+
+CANFD_InitConfig kit_canfd_init_config() {
+  CANFD_InitConfig c;
+  std::memset(&c, 0, sizeof c);
+  c.baud = 1000000;
+  c.data_baud = 5000000;
+  c.prescaler = 2;
+  c.tseg1 = 31;
+  c.tseg2 = 8;
+  c.sjw = 5;
+  c.data_prescaler = 1;
+  c.data_tseg1 = 11;
+  c.data_tseg2 = 4;
+  c.data_sjw = 2;
+  c.mode = 7;
+  c.option = 0;
+  c.fd_records = 1;
+  return c;
+}
+
+}  // namespace lv

@@ -1,0 +1,52 @@
+// Console input of the demo programs on a POSIX terminal.
+//
+// Line input and key polling read the same standard input without a user
+// space buffer, so a key that a program polls for is never swallowed by a
+// line read ahead of it, and a script piped into standard input is read in
+// order: answers to prompts as lines, then single bytes (27 for Esc) by
+// poll_key().
+//
+// When standard input is a terminal, poll_key() and pause() switch it to
+// unechoed, non-canonical mode only for the duration of their read and
+// restore it before they return. When it is not a terminal (a pipe or a file
+// in CI) nothing is switched and nothing waits for input that cannot come:
+// pause() returns at once, and an ended input is reported as kInputEnded.
+//
+// Threads: the console belongs to the program's main thread.
+#ifndef KITCONSOLE_CONSOLE_H
+#define KITCONSOLE_CONSOLE_H
+
+#include <istream>
+#include <string>
+
+namespace kitconsole {
+
+constexpr int kKeyEsc = 27;
+// poll_key(): no key waiting.
+constexpr int kNoKey = -1;
+// poll_key(): standard input has ended (or failed); no key can come any more.
+constexpr int kInputEnded = -2;
+
+// The program's standard input as an unbuffered stream (word and number
+// extraction, getline, ignore). Use it instead of std::cin.
+std::istream& input();
+
+// Reads one line without its line end. False when the input ended before any
+// character of a line was read, or failed; the stream's state is then
+// cleared again.
+bool read_line(std::string* line);
+
+// Takes one waiting key without echo and without waiting: its code (0..255),
+// kNoKey when none is waiting, kInputEnded when the input has ended.
+int poll_key();
+
+// True when standard input is a terminal.
+bool input_is_terminal();
+
+// Prints "Press any key to continue . . ." and waits for one key on a
+// terminal; returns at once when standard input is not a terminal.
+void pause();
+
+}  // namespace kitconsole
+
+#endif  // KITCONSOLE_CONSOLE_H

@@ -1,0 +1,150 @@
+#include "simhand/rs485_line.h"
+
+#include <algorithm>
+
+#include "command_bodies.h"
+#include "status_replies.h"
+#include "wire.h"
+
+namespace simhand {
+namespace {
+
+constexpr size_t kPollLength = 6;
+constexpr size_t kCommandLength = 68;   // 64-byte payload
+constexpr size_t kParamLength = 12;     // 8-byte payload
+constexpr size_t kMaxOtaLength = 68;    // 64-byte payload
+
+bool crc_ok(const uint8_t* f, size_t len) {
+  return len >= 4 && modbus_crc(f, len - 2) == get_u16(f + len - 2);
+}
+
+}  // namespace
+
+SimRs485Line::SimRs485Line(OutputFn output) : output_(std::move(output)) {}
+
+void SimRs485Line::add_hand(std::shared_ptr<DeviceModel> model) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Station s;
+  s.model = std::move(model);
+  stations_.push_back(std::move(s));
+}
+
+void SimRs485Line::set_silent(uint8_t node_id, bool silent) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (Station& s : stations_)
+    if (s.model->config().node_id == node_id) s.silent = silent;
+}
+
+uint64_t SimRs485Line::frames_for(uint8_t node_id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Station& s : stations_)
+    if (s.model->config().node_id == node_id) return s.frames;
+  return 0;
+}
+
+uint64_t SimRs485Line::polls_for(uint8_t node_id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Station& s : stations_)
+    if (s.model->config().node_id == node_id) return s.polls;
+  return 0;
+}
+
+void SimRs485Line::on_host_bytes(const uint8_t* data, size_t len) {
+  if (!data || !len) return;
+  buffer_.insert(buffer_.end(), data, data + len);
+  for (;;) {
+    // Resynchronise on the next function byte.
+    size_t skip = 0;
+    while (skip < buffer_.size() && buffer_[skip] != 0x50 && buffer_[skip] != 0x60 && buffer_[skip] != 0x90) ++skip;
+    if (skip) buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<long>(skip));
+    if (buffer_.size() < 4) return;
+    const uint8_t fn = buffer_[0];
+    size_t length = 0;
+    bool bad = false;
+    if (fn == 0x50 || fn == 0x60) {
+      length = fn == 0x60 ? kParamLength : (buffer_[3] == 0xD0 ? kCommandLength : kPollLength);
+      if (buffer_.size() < length) return;
+      bad = !crc_ok(buffer_.data(), length);
+    } else {
+      // OTA: the shortest length whose CRC matches.
+      const size_t limit = std::min(buffer_.size(), kMaxOtaLength);
+      for (size_t l = 5; l <= limit; ++l)
+        if (crc_ok(buffer_.data(), l)) {
+          length = l;
+          break;
+        }
+      if (!length) {
+        if (buffer_.size() < kMaxOtaLength) return;
+        bad = true;
+      }
+    }
+    if (bad) {
+      crc_errors_.fetch_add(1);
+      buffer_.erase(buffer_.begin());
+      continue;
+    }
+    std::vector<uint8_t> frame(buffer_.begin(), buffer_.begin() + static_cast<long>(length));
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<long>(length));
+    frames_ok_.fetch_add(1);
+    handle_frame(frame.data(), frame.size());
+  }
+}
+
+void SimRs485Line::handle_frame(const uint8_t* f, size_t len) {
+  std::shared_ptr<DeviceModel> model;
+  bool silent = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Station& s : stations_)
+      if (s.model->config().node_id == f[1]) {
+        model = s.model;
+        silent = s.silent;
+        ++s.frames;
+        if (f[0] == 0x50 && len == kPollLength) ++s.polls;
+      }
+  }
+  if (!model) return;
+  const uint8_t node = f[1];
+  const uint8_t* payload = f + 2;
+  const size_t n = len - 4;
+  switch (f[0]) {
+    case 0x50:
+      if (n == 2) {  // poll: [reply code, joint count]
+        model->advance_to(SimClock::now());
+        const std::vector<uint8_t> body = build_status_reply(model->snapshot(), payload[0]);
+        if (!body.empty() && !silent) reply('H', node, body, true);
+      } else {
+        std::vector<uint8_t> body(payload, payload + n);
+        body[0] &= 0x7F;  // 0x81, 0x8B, 0xA0 on this line
+        apply_command_body(*model, body.data(), body.size(), static_cast<size_t>(model->config().joint_count));
+      }
+      break;
+    case 0x60: {
+      uint8_t r[8];
+      if (model->handle_param_request(payload, n, r) && !silent) reply('X', node, std::vector<uint8_t>(r, r + 8), false);
+      break;
+    }
+    case 0x90: {
+      const std::vector<uint8_t> r = model->handle_ota(payload, n);
+      if (!silent) reply('p', node, r, true);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// [start, node, body[0], D, body[2..], CRC]: for 'H' and 'p' the second body
+// byte becomes D, the count of bytes up to the CRC.
+void SimRs485Line::reply(uint8_t start, uint8_t node, const std::vector<uint8_t>& body, bool length_byte) {
+  std::vector<uint8_t> f;
+  f.reserve(body.size() + 4);
+  f.push_back(start);
+  f.push_back(node);
+  f.insert(f.end(), body.begin(), body.end());
+  if (length_byte && f.size() >= 4) f[3] = static_cast<uint8_t>(f.size() - 4);
+  push_u16(f, modbus_crc(f.data(), f.size()));
+  if (output_) output_(f.data(), f.size());
+}
+
+}  // namespace simhand

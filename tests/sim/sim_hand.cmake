@@ -1,0 +1,9 @@
+# The simulated hand against the hand library, one group per bus, through
+# the public class interface and the C interface.
+set(SIMHAND_TEST_LIBS Morvane kit_sim_hand)
+kit_add_test(test_e2e_canfd SOURCES ${KIT_TEST_DIR}/test_e2e_canfd.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
+kit_add_test(test_e2e_rs485 SOURCES ${KIT_TEST_DIR}/test_e2e_rs485.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
+kit_add_test(test_e2e_ethercat SOURCES ${KIT_TEST_DIR}/test_e2e_ethercat.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
+kit_add_test(test_e2e_can SOURCES ${KIT_TEST_DIR}/test_e2e_can.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
+kit_add_test(test_e2e_c_interface SOURCES ${KIT_TEST_DIR}/test_e2e_c_interface.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
+kit_add_test(test_sim_faults SOURCES ${KIT_TEST_DIR}/test_faults.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 240)

@@ -83,7 +83,7 @@ std::vector<uint32_t> test_rates(std::mt19937& rng, int random_count) {
 }
 
 #ifdef KIT_SANITIZER_BUILD
-constexpr int kStride = 5;  // sanitizers are slow; cover a fifth of the cases
+constexpr int kStride = 2;  // sanitizers are slow; cover half of the cases
 #else
 constexpr int kStride = 1;
 #endif
@@ -159,7 +159,7 @@ TEST(BitTiming, SettleMatchesPlainLoopsClassicAndData) {
 TEST(BitTiming, SettleMatchesPlainLoopsNominalSample) {
   int compared = 0;
   compare_settles(kSets[1], 41 * kStride, 779, &compared, kStride == 1);
-  EXPECT_GT(compared, 5);
+  EXPECT_GE(compared, 5);
 }
 
 // The whole nominal matrix: minutes with the plain loops, so only in the

@@ -183,12 +183,12 @@ class PtyHand {
                                  static_cast<uint8_t>(10 * (j + 1)), 0};
         r.insert(r.end(), item, item + 6);
       }
-      for (int j = 0; j < 6; ++j) r.push_back(0x11);
+      for (int j = 0; j < 6; ++j) r.push_back(0x31);
     } else if (f[0] == 0x50 && f.size() == 6 && f[2] == 0xDA) {
       polls_++;
       r = {'H', node_, 0xDA, 12};
       for (int j = 0; j < 6; ++j) {
-        r.push_back(0x11);
+        r.push_back(0x31);
         r.push_back(0x00);
       }
     } else {

@@ -2,9 +2,13 @@
 // getters' ownership and failure paths, and the frame log through C.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "c_array_alloc.h"
@@ -331,6 +335,58 @@ TEST(CInterfaceLog, CallbackAndFiltersThroughC) {
     ASSERT_EQ(morvane_move_motors(h.get(), 0), 0);
     EXPECT_EQ(g_lines.size(), before);
     morvane_set_log_callback(h.get(), nullptr);
+    morvane_close(h.get());
+}
+
+// A receive thread feeds frames (each logged by the decoder) while the
+// caller saves the log and reads published values through the same handle.
+TEST(CInterfaceLog, SavesWhileTheReceiveThreadLogs) {
+    Handle h = make_hand();
+    morvane_set_dry_run_mode(h.get(), true);
+    ASSERT_EQ(morvane_initial_ex(h.get(), 1, 1), 0);
+    int code = 0x3C;
+    ASSERT_EQ(morvane_log_recv(h.get(), &code, 1), 0);
+    morvane_log_on(h.get(), true, 16384);
+
+    constexpr int kFrames = 30000;
+    std::thread receiver([&h] {
+        uint8_t frame[12] = {0x3C};
+        for (int i = 0; i < kFrames; ++i) {
+            frame[1] = static_cast<uint8_t>(i >> 8);
+            frame[2] = static_cast<uint8_t>(i);
+            // An id the hand does not answer on: logged, then ignored.
+            morvane_set_canfd_data_decode(h.get(), 0x7F0, frame, 3 + i % 10);
+        }
+    });
+    char dir_template[] = "/tmp/morvane_log_XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string dir = dir_template;
+    std::vector<std::string> files;
+    for (int k = 0; k < 6; ++k) {
+        files.push_back(dir + "/save" + std::to_string(k) + ".txt");
+        EXPECT_EQ(morvane_log_save(h.get(), files.back().c_str()), 0);
+        float angle = 0.0f;
+        EXPECT_EQ(morvane_get_now_angle(h.get(), 1, &angle), 0);
+    }
+    receiver.join();
+    files.push_back(dir + "/final.txt");
+    ASSERT_EQ(morvane_log_save(h.get(), files.back().c_str()), 0);
+
+    std::size_t final_lines = 0;
+    for (const auto& file : files) {
+        std::ifstream in(file);
+        std::string line;
+        std::size_t lines = 0;
+        while (std::getline(in, line)) {
+            ++lines;
+            ASSERT_EQ(line.compare(0, 10, "Recv:  3C "), 0) << line;
+            ASSERT_EQ(line.compare(line.size() - 5, 5, " = ok"), 0) << line;
+        }
+        final_lines = lines;
+        std::remove(file.c_str());
+    }
+    EXPECT_EQ(final_lines, 16384u);
+    ::rmdir(dir.c_str());
     morvane_close(h.get());
 }
 

@@ -13,54 +13,15 @@
 
 #include "hand_core.h"
 #include "hand_ops.h"
+#include "frame_recorder.h"
 
 namespace morvx {
 namespace test {
 
-using Bytes = std::vector<uint8_t>;
+using Bytes = hand_test::Bytes;
 
-struct SentFrame {
-    unsigned id = 0;
-    Bytes data;
-    int flag = 0;
-    std::chrono::steady_clock::time_point at;
-};
-
-// Records every frame any send function receives; thread-safe because the
-// RS485 worker and the monitor call send functions on their own threads.
-class Recorder {
-public:
-    Recorder() {
-        canfd = [this](unsigned id, const uint8_t* d, unsigned n, int flag) { return add(id, d, n, flag); };
-        can = [this](unsigned id, const uint8_t* d, unsigned n) { return add(id, d, n, 0); };
-        data = [this](const uint8_t* d, unsigned n) { return add(0, d, n, 0); };
-    }
-    std::vector<SentFrame> frames() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return frames_;
-    }
-    std::size_t count() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return frames_.size();
-    }
-    void clear() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        frames_.clear();
-    }
-
-    send_canfd_callback canfd;
-    send_can_callback can;
-    send_data_callback data;
-
-private:
-    bool add(unsigned id, const uint8_t* d, unsigned n, int flag) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        frames_.push_back({id, Bytes(d, d + n), flag, std::chrono::steady_clock::now()});
-        return true;
-    }
-    std::mutex mutex_;
-    std::vector<SentFrame> frames_;
-};
+using hand_test::SentFrame;
+using Recorder = hand_test::FrameRecorder;
 
 // A hand of the given type on the given bus, every send function pointing at
 // the recorder. The hand type is applied before the bus kind, so applying it

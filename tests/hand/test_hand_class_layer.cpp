@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "hand_core.h"
-#include "hand_core_test_support.h"
+#include "frame_recorder.h"
 #include "hand_ops.h"
 #include "morvane/morvane.h"
 
@@ -24,7 +24,7 @@ struct CanFdHand : ::testing::Test {
     Morvane hand;
 
     void SetUp() override {
-        hand.set_send_canfd_callback_ex(rec.canfd());
+        hand.set_send_canfd_callback_ex(&rec.canfd);
         hand.set_dry_run_mode(true);
         ASSERT_EQ(hand.initial(1), 0);
         hand.close();

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "hand_core.h"
-#include "hand_core_test_support.h"
+#include "frame_recorder.h"
 #include "hand_ops.h"
 #include "morvane/morvane.h"
 
@@ -46,7 +46,11 @@ TEST(HandGettersConcurrency, ReadersSeeOnlyPublishedTargets) {
     std::vector<std::thread> readers;
     for (int i = 0; i < 3; ++i) readers.emplace_back(reader);
 
-    for (int round = 0; round < 3000; ++round) {
+    // Keep publishing until the readers have really overlapped the writer: on
+    // a loaded machine they may not be scheduled before 3000 rounds are over.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (int round = 0; round < 3000 || (reads.load() < 3000 && std::chrono::steady_clock::now() < give_up);
+         ++round) {
         const bool odd = round & 1;
         ASSERT_EQ(hand.set_target_position(0, odd ? 8000 : 2000), 0);
         ASSERT_EQ(hand.set_max_current(0, odd ? 200 : 100), 0);
@@ -119,11 +123,11 @@ TEST(HandGettersConcurrency, HandTypeChangesWhileTheClassicCanMonitorPolls) {
 TEST(HandGettersConcurrency, SwappingTheClassicCanSendFunctionWhileTheMonitorPolls) {
     hand_test::FrameRecorder first, second;  // outlive the hand
     Morvane hand;
-    hand.set_send_can_callback_ex(first.can());
+    hand.set_send_can_callback_ex(&first.can);
     ASSERT_EQ(hand.initial(3), 0);
     ASSERT_EQ(hand.set_hand_type(2), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    hand.set_send_can_callback_ex(second.can());
+    hand.set_send_can_callback_ex(&second.can);
     EXPECT_TRUE(hand.core()->running.load()) << "the monitor resumes after the swap";
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     hand.close();

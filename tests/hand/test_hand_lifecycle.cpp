@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "hand_core.h"
-#include "hand_core_test_support.h"
+#include "frame_recorder.h"
 #include "hand_ops.h"
 #include "morvane/morvane.h"
 #include "rs485_bus_context.h"
@@ -108,7 +108,7 @@ TEST(HandInitial, NodeIdGoesOnlyToItsOwnBus) {
 TEST(HandInitial, DryRunSendsNothingAndStartsTheMonitor) {
     FrameRecorder rec;
     Morvane hand;
-    hand.set_send_canfd_callback_ex(rec.canfd());
+    hand.set_send_canfd_callback_ex(&rec.canfd);
     hand.set_dry_run_mode(true);
     ASSERT_EQ(hand.initial(1, 3), 0);
     EXPECT_TRUE(hand.core()->running.load());
@@ -126,8 +126,8 @@ TEST(HandInitial, DryRunSendsNothingAndStartsTheMonitor) {
 TEST(HandInitial, ClassicCanAllowsMovesWithoutHomingAndAsksNothing) {
     FrameRecorder rec;
     Morvane hand;
-    hand.set_send_can_callback_ex(rec.can());
-    hand.set_send_canfd_callback_ex(rec.canfd());
+    hand.set_send_can_callback_ex(&rec.can);
+    hand.set_send_canfd_callback_ex(&rec.canfd);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(hand.initial(3), 0);
     // No identification on classic CAN: no 200 ms parameter wait.
@@ -261,7 +261,7 @@ TEST(HandRs485, HandOutlivingItsSharedBusObject) {
 TEST(HandRs485, PrivateContextSendsThroughTheHandsFunction) {
     FrameRecorder rec;
     Morvane hand;
-    hand.set_send_rs485_callback_ex(rec.data());
+    hand.set_send_rs485_callback_ex(&rec.data);
     hand.set_dry_run_mode(true);
     ASSERT_EQ(hand.initial(2, 1), 0);
     hand.close();  // stop polling so only our command goes out
@@ -294,12 +294,12 @@ TEST(HandRs485, DestroyedHandFreesItsNodeId) {
 TEST(HandRs485, NewSendFunctionReachesThePrivateContext) {
     FrameRecorder before, after;
     Morvane hand;
-    hand.set_send_rs485_callback_ex(before.data());
+    hand.set_send_rs485_callback_ex(&before.data);
     hand.set_dry_run_mode(true);
     ASSERT_EQ(hand.initial(2, 1), 0);
     hand.close();
     hand.set_dry_run_mode(false);
-    hand.set_send_rs485_callback_ex(after.data());
+    hand.set_send_rs485_callback_ex(&after.data);
     ASSERT_EQ(hand.set_control_mode(1, 2), 0);
     EXPECT_EQ(before.count(), 0u);
     EXPECT_GE(after.count(), 1u);
@@ -316,15 +316,15 @@ TEST(HandRs485, NewSendFunctionReachesThePrivateContext) {
 TEST(HandRs485, SharedBusUsesTheBusFunctionNotTheHands) {
     FrameRecorder line, own;
     RS485SharedBus bus;
-    bus.set_send_callback_ex(line.data());
+    bus.set_send_callback_ex(&line.data);
     Morvane hand;
-    hand.set_send_rs485_callback_ex(own.data());
+    hand.set_send_rs485_callback_ex(&own.data);
     hand.set_rs485_shared_bus(&bus);
     hand.set_dry_run_mode(true);
     ASSERT_EQ(hand.initial(2, 5), 0);
     hand.close();
     hand.set_dry_run_mode(false);
-    hand.set_send_rs485_callback_ex(own.data());  // ignored with a shared bus
+    hand.set_send_rs485_callback_ex(&own.data);  // ignored with a shared bus
     ASSERT_EQ(hand.set_control_mode(2, 1), 0);
     EXPECT_EQ(own.count(), 0u);
     ASSERT_GE(line.count(), 1u);
@@ -336,7 +336,7 @@ TEST(HandRs485, SharedBusUsesTheBusFunctionNotTheHands) {
 TEST(HandCopy, AssignmentCopiesConfigurationNotConnections) {
     FrameRecorder rec;
     Morvane a;
-    a.set_send_canfd_callback_ex(rec.canfd());
+    a.set_send_canfd_callback_ex(&rec.canfd);
     a.set_dry_run_mode(true);
     ASSERT_EQ(a.initial(2, 6), 0);
     ASSERT_EQ(a.set_hand_type(2), 0);

@@ -1,0 +1,273 @@
+// The RS485 path end to end over a pseudo-terminal: the serial port class
+// alone, then lv_init on the port with a minimal hand on the master side.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "com_port.h"
+#include "lv_instance.h"
+#include "morvane_lv/morvane_lv.h"
+#include "pty_hand.h"
+
+namespace {
+
+using flatlib_test::Pty;
+using flatlib_test::PtyHand;
+using flatlib_test::wait_for;
+using std::chrono::milliseconds;
+
+// ---- ComPort alone ----------------------------------------------------
+
+TEST(ComPort, BurstArrivesInOrderInChunksOfAtMost1024) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  lv::ComPort port;
+  std::mutex m;
+  std::vector<uint8_t> got;
+  size_t largest = 0, chunks = 0;
+  port.set_on_receive([&](const uint8_t* d, size_t n) {
+    std::lock_guard<std::mutex> l(m);
+    got.insert(got.end(), d, d + n);
+    largest = std::max(largest, n);
+    ++chunks;
+  });
+  ASSERT_TRUE(port.open(pty.slave_name()));
+  std::vector<uint8_t> burst(3000);
+  for (size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<uint8_t>(i * 7 + 3);
+  size_t done = 0;
+  while (done < burst.size()) {
+    const ssize_t n = ::write(pty.master(), burst.data() + done, burst.size() - done);
+    if (n > 0) done += static_cast<size_t>(n);
+  }
+  EXPECT_TRUE(wait_for([&] { std::lock_guard<std::mutex> l(m); return got.size() >= burst.size(); }, milliseconds(5000)));
+  port.close();
+  std::lock_guard<std::mutex> l(m);
+  EXPECT_EQ(got, burst);
+  EXPECT_LE(largest, 1024u);
+  EXPECT_GE(chunks, 3u);
+}
+
+TEST(ComPort, WritesReachThePeerAndRefuseNothingToWrite) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  lv::ComPort port;
+  const uint8_t bytes[] = {0x50, 0x01, 0xD0, 0x06, 0x12, 0x34};
+  EXPECT_FALSE(port.write(bytes, sizeof bytes));  // closed
+  ASSERT_TRUE(port.open(pty.slave_name()));
+  EXPECT_FALSE(port.open(pty.slave_name()));  // already open
+  EXPECT_FALSE(port.write(bytes, 0));
+  EXPECT_FALSE(port.write(nullptr, 3));
+  EXPECT_TRUE(port.write(bytes, sizeof bytes));
+  std::vector<uint8_t> got;
+  EXPECT_TRUE(wait_for([&] {
+    uint8_t b[64];
+    const ssize_t n = ::read(pty.master(), b, sizeof b);
+    if (n > 0) got.insert(got.end(), b, b + n);
+    return got.size() >= sizeof bytes;
+  }, milliseconds(2000)));
+  EXPECT_EQ(got, std::vector<uint8_t>(bytes, bytes + sizeof bytes));
+  port.close();
+  port.close();
+  EXPECT_FALSE(port.is_open());
+  EXPECT_FALSE(port.write(bytes, sizeof bytes));
+}
+
+TEST(ComPort, OpenIsExclusiveAndMissingPortsFail) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  lv::ComPort a, b;
+  EXPECT_FALSE(a.open("/dev/does-not-exist-flatlib"));
+  EXPECT_FALSE(a.open("/dev/null"));  // not a terminal
+  ASSERT_TRUE(a.open(pty.slave_name()));
+  EXPECT_FALSE(b.open(pty.slave_name()));
+  lv::ComPort::set_extra_port_names({pty.slave_name()});
+  auto listed = lv::ComPort::scan_ports();
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), pty.slave_name()), 0);
+  a.close();
+  listed = lv::ComPort::scan_ports();
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), pty.slave_name()), 1);
+  EXPECT_TRUE(b.open(pty.slave_name()));
+  lv::ComPort::set_extra_port_names({});
+}
+
+TEST(ComPort, PeerVanishingNeitherEndsTheReaderNorBlocksClose) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  lv::ComPort port;
+  ASSERT_TRUE(port.open(pty.slave_name()));
+  pty.close_master();  // reads now fail with EIO
+  std::this_thread::sleep_for(milliseconds(20));
+  EXPECT_TRUE(port.is_open());
+  const uint8_t bytes[] = {1, 2, 3};
+  EXPECT_FALSE(port.write(bytes, sizeof bytes));
+  port.close();
+}
+
+// ---- lv_* over the pty ----------------------------------------------
+
+class LvRs485 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty_.ok());
+    lv::ComPort::set_extra_port_names({pty_.slave_name()});
+    hand_.reset(new PtyHand(pty_.master(), 1));
+    hand_->start();
+  }
+  void TearDown() override {
+    lv_close();
+    if (hand_) hand_->stop();
+    lv::ComPort::set_extra_port_names({});
+  }
+
+  int port_index() {
+    const int n = lv_rs485_scan_device_count();
+    for (int i = 0; i < n; ++i) {
+      char name[256];
+      if (lv_rs485_get_device_string(i, name, sizeof name) == 0 && pty_.slave_name() == name) return i;
+    }
+    return -1;
+  }
+
+  Pty pty_;
+  std::unique_ptr<PtyHand> hand_;
+};
+
+TEST_F(LvRs485, OpensIdentifiesPollsAndDecodes) {
+  const int index = port_index();
+  ASSERT_GE(index, 0);
+  char name[256];
+  ASSERT_EQ(lv_rs485_get_device_string(index, name, sizeof name), 0);
+  EXPECT_EQ(pty_.slave_name(), name);
+  char tiny[4];
+  EXPECT_EQ(lv_rs485_get_device_string(index, tiny, sizeof tiny), 0);
+  EXPECT_EQ(std::string(tiny), pty_.slave_name().substr(0, 3));
+
+  hand_->set_position(1, 1234);
+  hand_->set_position(6, 4321);
+  ASSERT_EQ(lv_init(2, index, 1), 0);
+  EXPECT_EQ(lv_is_connected(), 1);
+  EXPECT_GE(hand_->param_reads(), 3u);
+
+  float fw = 0;
+  EXPECT_EQ(lv_get_firmware_version(&fw), 0);
+  EXPECT_NEAR(fw, 1.23f, 1e-4);
+  int type = -1;
+  EXPECT_EQ(lv_get_hand_type(&type), 0);
+  EXPECT_EQ(type, 1);
+
+  // Polls every 30 ms or more bring the hand's state in.
+  int pos1 = 0, pos6 = 0;
+  EXPECT_TRUE(wait_for([&] {
+    lv_get_now_position(1, &pos1);
+    lv_get_now_position(6, &pos6);
+    return pos1 != 0 && pos6 != 0;
+  }, milliseconds(5000)));
+  int cur = 0;
+  EXPECT_EQ(lv_get_now_current(3, &cur), 0);
+  EXPECT_EQ(cur, 30);
+  int status = 0;
+  EXPECT_EQ(lv_get_now_status(1, &status), 0);
+  EXPECT_EQ(status, 1);  // run status of status byte 0x31: holding
+  int enabled = 0;
+  EXPECT_EQ(lv_get_enable(1, &enabled), 0);
+  EXPECT_EQ(enabled, 1);
+  EXPECT_GT(hand_->polls(), 0u);
+
+  // While open the port is held exclusively, so discovery no longer lists it.
+  EXPECT_LT(port_index(), 0);
+  EXPECT_EQ(lv_get_lost_frames(), 0);
+  EXPECT_EQ(hand_->crc_errors(), 0u);
+
+  lv_close();
+  EXPECT_EQ(lv_is_connected(), 0);
+  EXPECT_EQ(lv_get_now_position(1, &pos1), 2);
+  EXPECT_EQ(port_index(), index);
+}
+
+TEST_F(LvRs485, CommandsGoOutAsCheckedFrames) {
+  const int index = port_index();
+  ASSERT_GE(index, 0);
+  ASSERT_EQ(lv_init(2, index, 1), 0);
+  const size_t before = hand_->frames().size();
+  EXPECT_EQ(lv_set_enable(0, 1), 0);
+  // The call returns once the bus worker handed the frame to the port.
+  bool seen = wait_for([&] {
+    const auto frames = hand_->frames();
+    for (size_t i = before; i < frames.size(); ++i) {
+      if (frames[i].size() == 68 && frames[i][0] == 0x50 && frames[i][1] == 0x01) return true;
+    }
+    return false;
+  }, milliseconds(3000));
+  EXPECT_TRUE(seen);
+}
+
+TEST_F(LvRs485, SilentHandStillOpensAndInitWhileOpenReplacesTheInstance) {
+  hand_->set_silent(true);
+  const int index = port_index();
+  ASSERT_GE(index, 0);
+  // A hand that never answers does not fail the start (identity reads time out).
+  ASSERT_EQ(lv_init(2, index, 1), 0);
+  EXPECT_EQ(lv_is_connected(), 1);
+  // lv_init while open ends the first instance, freeing its port, and opens anew.
+  ASSERT_EQ(lv_init(2, index, 1), 0);
+  EXPECT_EQ(lv_is_connected(), 1);
+  // A bad transport ends the open instance too.
+  EXPECT_EQ(lv_init(3, 0, 1), -10);
+  EXPECT_EQ(lv_is_connected(), 0);
+  int v = 0;
+  EXPECT_EQ(lv_get_dof(&v, &v), 2);
+  lv_close();
+  lv_close();
+}
+
+TEST_F(LvRs485, HandVanishingMidRunLeavesCloseWorking) {
+  const int index = port_index();
+  ASSERT_GE(index, 0);
+  ASSERT_EQ(lv_init(2, index, 1), 0);
+  hand_->stop();
+  pty_.close_master();
+  // Commands still return (the frame is simply not delivered).
+  EXPECT_EQ(lv_set_enable(0, 1), 0);
+  std::this_thread::sleep_for(milliseconds(50));
+  EXPECT_EQ(lv_is_connected(), 1);
+  lv_close();
+  EXPECT_EQ(lv_is_connected(), 0);
+}
+
+TEST_F(LvRs485, SendFunctionRefusesWithoutARunningInstance) {
+  const uint8_t frame[] = {0x50, 0x01, 0xD0, 0x06};
+  EXPECT_FALSE(lv::lv_send_rs485(frame, sizeof frame));
+  const int index = port_index();
+  ASSERT_GE(index, 0);
+  ASSERT_EQ(lv_init(2, index, 1), 0);
+  lv_close();
+  EXPECT_FALSE(lv::lv_send_rs485(frame, sizeof frame));
+}
+
+TEST_F(LvRs485, ConcurrentCallsAndClosesAreSafe) {
+  const int index = port_index();
+  ASSERT_GE(index, 0);
+  ASSERT_EQ(lv_init(2, index, 1), 0);
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    int v = 0;
+    while (!stop) {
+      const int r = lv_get_now_position(1, &v);
+      EXPECT_TRUE(r == 0 || r == 2);
+      lv_is_connected();
+      lv_get_lost_frames();
+    }
+  });
+  std::thread closer([&] { lv_close(); });
+  lv_close();
+  closer.join();
+  stop = true;
+  reader.join();
+  EXPECT_EQ(lv_is_connected(), 0);
+}
+
+}  // namespace

@@ -156,6 +156,10 @@ bool SerialPort::close() {
   if (reader_.joinable()) reader_.join();
   {
     std::lock_guard<std::mutex> lock(write_mutex_);
+    // The exclusive flag belongs to the terminal, not to this descriptor:
+    // it would outlive us while another process (a simulator holding a
+    // pseudo-terminal, say) keeps the device open.
+    ::ioctl(fd_, TIOCNXCL);
     close_fd(fd_);  // also drops the flock
     fd_ = -1;
   }

@@ -1,6 +1,7 @@
 // The global instance: lv_init, lv_close and the status queries.
 #include "lv_instance.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <system_error>
@@ -15,7 +16,7 @@ namespace {
 
 std::atomic<LvInstance*> g_instance{nullptr};
 
-// Held for the whole of lv_init and lv_close, so that two hosts threads never
+// Held for the whole of lv_init and lv_close, so that two host threads never
 // tear down the same instance twice, and a new instance never opens a device
 // that the previous one is still closing. Taken before instance_lock.
 std::mutex& lifecycle_lock() {
@@ -24,7 +25,7 @@ std::mutex& lifecycle_lock() {
 }
 
 // Ends the current instance, if any. The caller holds lifecycle_lock.
-void close_instance() {
+void close_instance_locked() {
   LvInstance* inst = nullptr;
   {
     std::lock_guard<std::recursive_mutex> lock(instance_lock());
@@ -103,7 +104,7 @@ int open_rs485(LvInstance* inst, int device_index) {
 
 // Opens a new instance; the caller holds lifecycle_lock and instance_lock.
 // Any result but kLvOk leaves no instance.
-int open_instance(int transport, int device_index, int value) {
+int open_instance_locked(int transport, int device_index, int value) {
   LvInstance* inst = new LvInstance();
   inst->transport = transport;
   inst->value = value;
@@ -111,7 +112,7 @@ int open_instance(int transport, int device_index, int value) {
 
   inst->hand = morvane_create();
   if (!inst->hand) {
-    close_instance();
+    close_instance_locked();
     return kLvNoHand;
   }
   int result = kLvUnknownTransport;
@@ -130,7 +131,7 @@ int open_instance(int transport, int device_index, int value) {
   }
   // A failure undoes everything in the order lv_close uses: threads first,
   // then the hand, then the device.
-  if (result != kLvOk) close_instance();
+  if (result != kLvOk) close_instance_locked();
   return result;
 }
 
@@ -160,17 +161,17 @@ using namespace lv;
 extern "C" LV_API int lv_init(int transport, int device_index, int value) {
   std::lock_guard<std::mutex> life(lifecycle_lock());
   try {
-    close_instance();
+    close_instance_locked();
     std::lock_guard<std::recursive_mutex> lock(instance_lock());
     try {
-      return open_instance(transport, device_index, value);
+      return open_instance_locked(transport, device_index, value);
     } catch (const std::bad_alloc&) {
-      close_instance();
+      close_instance_locked();
       return kLvNoHand;
     } catch (...) {
       // A thread that could not be started: the device is open but not
       // brought into service.
-      close_instance();
+      close_instance_locked();
       return kLvNotBroughtUp;
     }
   } catch (...) {
@@ -180,7 +181,7 @@ extern "C" LV_API int lv_init(int transport, int device_index, int value) {
 
 extern "C" LV_API void lv_close(void) {
   std::lock_guard<std::mutex> life(lifecycle_lock());
-  close_instance();
+  close_instance_locked();
 }
 
 extern "C" LV_API int lv_is_connected(void) {

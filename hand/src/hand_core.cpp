@@ -12,7 +12,7 @@ HandCore::HandCore(Morvane* owner) : owner_object(owner) {
     for (int i = 0; i < 6; ++i) sensor_map[i] = kDefaultSensorMap[i];
 
     home_option_b.fill(1);
-    max_position.fill(10000);
+    store_all(max_position, 10000);
 
     // Node addresses before any hand type is applied: joint slot i is node
     // i + 1; node 0 maps to slot 0.
@@ -81,17 +81,17 @@ void copy_configuration(HandCore& to, const HandCore& from) {
     to.canfd_node_id = from.canfd_node_id;
     to.rs485_node_id = from.rs485_node_id;
 
-    to.sensor_map = from.sensor_map;
+    copy_table(to.sensor_map, from.sensor_map);
     to.joint_mode = from.joint_mode;
     to.home_option_a = from.home_option_a;
     to.home_option_b = from.home_option_b;
     to.joint_command = from.joint_command;
-    to.min_angle = from.min_angle;
-    to.max_angle = from.max_angle;
-    to.min_position = from.min_position;
-    to.max_position = from.max_position;
-    for (int i = 0; i < kJointSlots; ++i) to.joint_to_node[i].store(from.joint_to_node[i].load());
-    for (int i = 0; i <= kJointSlots; ++i) to.node_to_joint[i].store(from.node_to_joint[i].load());
+    copy_table(to.min_angle, from.min_angle);
+    copy_table(to.max_angle, from.max_angle);
+    copy_table(to.min_position, from.min_position);
+    copy_table(to.max_position, from.max_position);
+    copy_table(to.joint_to_node, from.joint_to_node);
+    copy_table(to.node_to_joint, from.node_to_joint);
     to.coupled_pairs = from.coupled_pairs;
 
     // Targets are configuration; measured values belong to the other hand's
@@ -108,7 +108,7 @@ void copy_configuration(HandCore& to, const HandCore& from) {
 
     // Channel formats decide the taxel layouts; rebuild the channels (their
     // readings start empty) rather than copy another hand's readings.
-    to.channel_format = from.channel_format;
+    copy_table(to.channel_format, from.channel_format);
     build_sensor_channels(to);
 
     // 256 filter bits per direction, as four 64-bit words.

@@ -53,6 +53,16 @@ enum RequestType : int {
     kGesture = 3,
 };
 
+// Whole-table helpers for the atomic per-joint tables below.
+template <typename T, std::size_t N, typename V>
+void store_all(std::array<std::atomic<T>, N>& table, V value) {
+    for (auto& slot : table) slot.store(static_cast<T>(value), std::memory_order_relaxed);
+}
+template <typename T, std::size_t N>
+void copy_table(std::array<std::atomic<T>, N>& to, const std::array<std::atomic<T>, N>& from) {
+    for (std::size_t i = 0; i < N; ++i) to[i].store(from[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
+}
+
 struct HandCore {
     explicit HandCore(Morvane* owner);
     ~HandCore();
@@ -90,17 +100,20 @@ struct HandCore {
     int32_t rs485_node_id = 1;
 
     // ---- per-joint tables (27 slots; slot i holds joint i + 1) --------------
-    std::array<int32_t, kJointSlots> sensor_map{};
+    // Caller's thread only: mode and command bytes go out with the next request.
     std::array<uint8_t, kJointSlots> joint_mode{};
     std::array<uint8_t, kJointSlots> home_option_a{};
     std::array<uint8_t, kJointSlots> home_option_b{};
     std::array<uint8_t, kJointSlots> joint_command{};
-    std::array<float, kJointSlots> min_angle{};
-    std::array<float, kJointSlots> max_angle{};
-    std::array<int32_t, kJointSlots> min_position{};
-    std::array<int32_t, kJointSlots> max_position{};
-    // Node addresses: the monitor thread reads them while set_hand_type may
-    // rewrite them on the caller's thread, so each entry is a whole atomic.
+    // Tables that set_hand_type and set_sensor_order rewrite on the caller's
+    // thread while the receive thread's decoders and the monitor read them
+    // (initial() itself identifies the device while reports arrive), so each
+    // entry is a whole atomic: a reader sees the old or the new value.
+    std::array<std::atomic<int32_t>, kJointSlots> sensor_map{};
+    std::array<std::atomic<float>, kJointSlots> min_angle{};
+    std::array<std::atomic<float>, kJointSlots> max_angle{};
+    std::array<std::atomic<int32_t>, kJointSlots> min_position{};
+    std::array<std::atomic<int32_t>, kJointSlots> max_position{};
     std::array<std::atomic<int32_t>, kJointSlots> joint_to_node{};
     std::array<std::atomic<int32_t>, kJointSlots + 1> node_to_joint{};
 
@@ -122,9 +135,16 @@ struct HandCore {
     DoubleBuffer<int32_t> now_current;
 
     // ---- tactile channels ----------------------------------------------------
-    std::array<uint8_t, kJointSlots> channel_format{};
+    std::array<std::atomic<uint8_t>, kJointSlots> channel_format{};
     std::array<std::atomic<uint32_t>, kJointSlots> channel_sequence{};
     std::vector<SensorChannel> sensor_channels;
+    // A rebuild replaces the channel vectors, which the receive thread may be
+    // decoding into and readers copying from (initial() rebuilds while the
+    // device reports). Decoders and readers hold a pass (tactile_users) while
+    // they touch the vectors; a rebuild raises tactile_rebuilding and waits
+    // until no pass is out. Decoders skip a block during a rebuild.
+    mutable std::atomic<int> tactile_users{0};
+    std::atomic<bool> tactile_rebuilding{false};
 
     // ---- bytes last built for each bus (pre-send buffers) ---------------------
     std::vector<uint8_t> last_rpdo;

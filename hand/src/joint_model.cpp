@@ -120,10 +120,10 @@ void set_type2_node_addresses(HandCore& h) {
 }
 
 void apply_type2_limits(HandCore& h) {
-    h.min_angle.fill(0.0f);
-    h.max_angle.fill(0.0f);
-    h.min_position.fill(0);
-    h.max_position.fill(0);
+    store_all(h.min_angle, 0.0f);
+    store_all(h.max_angle, 0.0f);
+    store_all(h.min_position, 0);
+    store_all(h.max_position, 0);
     h.max_angle[0] = 110.0f;
     h.max_position[0] = 10000;
     // Joints 2..16 come in fingers of three: side joint, then two flexions.
@@ -141,14 +141,14 @@ void apply_type2_limits(HandCore& h) {
 }
 
 void apply_six_joint_limits(HandCore& h, const float (&max_angles)[6]) {
-    h.min_angle.fill(0.0f);
-    h.max_angle.fill(0.0f);
+    store_all(h.min_angle, 0.0f);
+    store_all(h.max_angle, 0.0f);
     for (int i = 0; i < 6; ++i) h.max_angle[i] = max_angles[i];
     // The 6-joint hands span 0..10000 on every joint. Restoring this matters
     // after a switch from hand type 2, whose side joints span -5000..5000:
     // keeping those would send negative positions to a 0..10000 joint.
-    h.min_position.fill(0);
-    h.max_position.fill(10000);
+    store_all(h.min_position, 0);
+    store_all(h.max_position, 10000);
 }
 
 void set_target_slot_angle(HandCore& h, int slot, float degrees) {

@@ -153,18 +153,68 @@ void fill_mode_and_command(HandCore& h, uint8_t command) {
     h.joint_command.fill(command);
 }
 
+// A pass to touch the channel vectors (see HandCore::tactile_users). The
+// seq_cst increment and flag load pair with the rebuilder's seq_cst flag
+// store and user count load, so either the rebuild waits for this pass or
+// the pass sees the rebuild and backs off.
+class ChannelPass {
+public:
+    // wait: readers wait out a rebuild; the decoder (which never waits) does not.
+    ChannelPass(const HandCore& h, bool wait) : h_(h) {
+        for (unsigned spins = 0;; ++spins) {
+            h_.tactile_users.fetch_add(1, std::memory_order_seq_cst);
+            if (!h_.tactile_rebuilding.load(std::memory_order_seq_cst)) {
+                held_ = true;
+                return;
+            }
+            h_.tactile_users.fetch_sub(1, std::memory_order_seq_cst);
+            if (!wait) return;
+            if (spins % 64 == 63) std::this_thread::yield();
+        }
+    }
+    ~ChannelPass() {
+        if (held_) h_.tactile_users.fetch_sub(1, std::memory_order_seq_cst);
+    }
+    ChannelPass(const ChannelPass&) = delete;
+    ChannelPass& operator=(const ChannelPass&) = delete;
+    bool held() const { return held_; }
+
+private:
+    const HandCore& h_;
+    bool held_ = false;
+};
+
+// Holds every pass off for the duration of a rebuild.
+class RebuildScope {
+public:
+    explicit RebuildScope(HandCore& h) : h_(h) {
+        h_.tactile_rebuilding.store(true, std::memory_order_seq_cst);
+        for (unsigned spins = 0; h_.tactile_users.load(std::memory_order_seq_cst) != 0; ++spins)
+            if (spins % 64 == 63) std::this_thread::yield();
+    }
+    ~RebuildScope() { h_.tactile_rebuilding.store(false, std::memory_order_seq_cst); }
+    RebuildScope(const RebuildScope&) = delete;
+    RebuildScope& operator=(const RebuildScope&) = delete;
+
+private:
+    HandCore& h_;
+};
+
+SensorChannel read_channel_locked(const HandCore& h, int channel);
+
 }  // namespace
 
 // ---- set-up ------------------------------------------------------------------
 
 void set_default_channel_formats(HandCore& h) {
     const int type = h.hand_type.load(std::memory_order_relaxed);
-    h.channel_format.fill(0);
+    store_all(h.channel_format, 0);
     for (int ch = kFirstSensor; ch <= kLastSensor; ++ch)
         h.channel_format[ch] = (type != 1 && ch != kLastSensor) ? kFormatFull : kFormatPacked;
 }
 
 void build_sensor_channels(HandCore& h) {
+    RebuildScope rebuild(h);
     std::vector<SensorChannel> channels;
     channels.reserve(kSensorChannels);
     for (int ch = 0; ch < kSensorChannels; ++ch)
@@ -209,7 +259,7 @@ int set_sensor_order(HandCore& h, const int* order, int count) {
         if (!valid_sensor(ch) || seen[ch]) return kBadArgument;
         seen[ch] = true;
     }
-    std::copy_n(order, count, h.sensor_map.begin());
+    for (int i = 0; i < count; ++i) h.sensor_map[i].store(order[i], std::memory_order_relaxed);
     return kOk;
 }
 
@@ -220,6 +270,8 @@ void decode_tactile_block(HandCore& h, int first_item, int item, const uint8_t* 
     const long long index = static_cast<long long>(first_item) + item;
     if (first_item < 0 || item < 0 || index >= kJointSlots) return;
     const int channel = h.sensor_map[static_cast<std::size_t>(index)];
+    const ChannelPass pass(h, false);
+    if (!pass.held()) return;  // a rebuild is under way: this block is dropped
     if (channel < 0 || channel >= static_cast<int>(h.sensor_channels.size()) || channel >= kJointSlots) return;
 
     std::atomic<uint32_t>& sequence = h.channel_sequence[channel];
@@ -240,6 +292,14 @@ void decode_tactile_block(HandCore& h, int first_item, int item, const uint8_t* 
 }
 
 SensorChannel read_sensor_channel(const HandCore& h, int channel) {
+    const ChannelPass pass(h, true);
+    return read_channel_locked(h, channel);
+}
+
+namespace {
+
+// Caller holds a ChannelPass.
+SensorChannel read_channel_locked(const HandCore& h, int channel) {
     if (channel < 0 || channel >= static_cast<int>(h.sensor_channels.size()) || channel >= kJointSlots)
         return SensorChannel();
     const SensorChannel& live = h.sensor_channels[channel];
@@ -266,10 +326,13 @@ SensorChannel read_sensor_channel(const HandCore& h, int channel) {
     }
 }
 
+}  // namespace
+
 // ---- getters -------------------------------------------------------------------
 
 int get_finger_sensor_pos(const HandCore& h, int channel, float* x, float* y, int* count) {
     if (!valid_sensor(channel) || count == nullptr) return kBadArgument;
+    const ChannelPass pass(h, true);
     if (channel >= static_cast<int>(h.sensor_channels.size())) {
         *count = 0;
         return kOk;

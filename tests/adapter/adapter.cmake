@@ -55,6 +55,15 @@ kit_add_test(test_tavrix_sim_lib SOURCES ${KIT_TEST_DIR}/test_sim_lib.cpp LIBS T
 add_dependencies(test_tavrix_sim_lib TavrixSim)
 set_tests_properties(test_tavrix_sim_lib PROPERTIES ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/sim-lib")
 
+# The same program with a plugin device on the simulator's bus.
+add_library(tavrix_sim_echo_plugin MODULE ${KIT_TEST_DIR}/sim_echo_plugin.cpp ${CMAKE_SOURCE_DIR}/sim/canbus/src/sim_can_bus.cpp)
+target_include_directories(tavrix_sim_echo_plugin PRIVATE ${CMAKE_SOURCE_DIR}/sim/canbus/include)
+set_target_properties(tavrix_sim_echo_plugin PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+add_dependencies(test_tavrix_sim_lib tavrix_sim_echo_plugin)
+add_test(NAME test_tavrix_sim_lib_plugin COMMAND test_tavrix_sim_lib --gtest_filter=*Plugin*)
+set_tests_properties(test_tavrix_sim_lib_plugin PROPERTIES LABELS adapter ENVIRONMENT
+  "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/sim-lib;TAVRIX_SIM_PLUGIN=$<TARGET_FILE:tavrix_sim_echo_plugin>")
+
 # The full nominal comparison of the timing settle against the plain loops.
 add_test(NAME tavrix_timing_soak COMMAND test_tavrix_bit_timing --gtest_filter=BitTimingSoak.*)
 set_tests_properties(tavrix_timing_soak PROPERTIES LABELS soak ENVIRONMENT TAVRIX_TIMING_SOAK=1 TIMEOUT 3600)

@@ -8,12 +8,21 @@ if(TARGET morvane_lv_sim)
     LIBS morvane_lv_sim util LABELS flatlib TIMEOUT 300)
   kit_add_test(test_lv_canfd SOURCES ${KIT_TEST_DIR}/test_lv_canfd.cpp
     LIBS morvane_lv_sim LABELS flatlib TIMEOUT 300)
+  if(TARGET kit_sim_hand)
+    kit_add_test(test_lv_simhand SOURCES ${KIT_TEST_DIR}/test_lv_simhand.cpp
+      LIBS morvane_lv_sim kit_sim_hand util LABELS flatlib TIMEOUT 300)
+  endif()
   if(TARGET kit_ethercat_sim)
     # Needs a private network namespace; skips with the reason otherwise.
     kit_add_test(test_lv_ethercat SOURCES ${KIT_TEST_DIR}/test_lv_ethercat.cpp
       LIBS morvane_lv_sim kit_ethercat_sim LABELS flatlib TIMEOUT 300)
   endif()
 endif()
+
+# The same checks through the shipped libMorvane_LV.so (real libTavrix over
+# libusb; no adapter is expected on a build machine).
+kit_add_test(test_lv_shared_no_instance SOURCES ${KIT_TEST_DIR}/test_lv_no_instance.cpp
+  LIBS Morvane_LV LABELS flatlib)
 
 # libMorvane_LV.so exports exactly the lv_* functions.
 add_test(NAME morvane_lv_exports

@@ -198,7 +198,6 @@ TEST_F(LvCanfd, OpensIdentifiesSendsAndDecodes) {
 
   lv_close();
   EXPECT_EQ(lv_is_connected(), 0);
-  EXPECT_FALSE(adapter->connected() && adapter->fd_record_mode() && false);
   // After close nothing is queued any more.
   const uint8_t d[3] = {1, 2, 3};
   EXPECT_FALSE(lv::lv_send_canfd(0x501, d, 3, 0));
@@ -287,6 +286,21 @@ TEST_F(LvCanfd, NodeIdTooLargeFailsInitialAndClosesTheAdapter) {
   EXPECT_EQ(lv_init(1, 0, 256), -4);
   EXPECT_EQ(lv_is_connected(), 0);
   EXPECT_EQ(lv_init(1, 0, 1), 0);
+}
+
+TEST_F(LvCanfd, AdapterUnpluggedMidRunCountsLossesAndCloses) {
+  auto adapter = plug();
+  ASSERT_EQ(lv_canfd_scan_device_count(), 1);
+  ASSERT_EQ(lv_init(1, 0, 1), 0);
+  adapter->unplug();
+  const int before = lv_get_lost_frames();
+  EXPECT_EQ(lv_set_enable(0, 1), 0);  // queued; the transmit then fails
+  EXPECT_TRUE(wait_for([&] { return lv_get_lost_frames() > before; }, milliseconds(3000)));
+  EXPECT_EQ(lv_is_connected(), 1);
+  const auto t0 = std::chrono::steady_clock::now();
+  lv_close();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_EQ(lv_is_connected(), 0);
 }
 
 TEST_F(LvCanfd, DiscoveryBesideAnOpenInstance) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -238,6 +240,61 @@ TEST_F(LvRs485, HandVanishingMidRunLeavesCloseWorking) {
   EXPECT_EQ(lv_is_connected(), 0);
 }
 
+// Reads a whole text file.
+std::string slurp(const std::string& path) {
+  std::string out;
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return out;
+  char buf[4096];
+  size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  std::fclose(f);
+  return out;
+}
+
+TEST_F(LvRs485, LogFunctionsPassTheirFlagsThrough) {
+  const int index = port_index();
+  ASSERT_GE(index, 0);
+  ASSERT_EQ(lv_init(2, index, 1), 0);
+  std::vector<int> all(256);
+  for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = i;
+  EXPECT_EQ(lv_log_send(all.data(), 256), 0);
+  EXPECT_EQ(lv_log_recv(all.data(), 256), 0);
+  lv_log_on(5, 100);  // any non-zero value switches logging on
+  EXPECT_EQ(lv_set_enable(0, 1), 0);
+  const size_t polls = hand_->polls();
+  ASSERT_TRUE(wait_for([&] { return hand_->polls() >= polls + 4; }, milliseconds(3000)));
+  char dir_template[] = "/tmp/lv_log_XXXXXX";
+  ASSERT_NE(::mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  ASSERT_EQ(lv_log_save((dir + "/both.txt").c_str()), 0);
+  const std::string both = slurp(dir + "/both.txt");
+  EXPECT_NE(both.find("Send: "), std::string::npos);
+  EXPECT_NE(both.find("Recv: "), std::string::npos);
+  EXPECT_EQ(lv_log_save((dir + "/both.txt").c_str()), 9);  // never over an existing file
+
+  // 0 keeps the send filter, 7 clears the receive filter.
+  lv_log_reset(0, 7);
+  lv_log_clear();
+  EXPECT_EQ(lv_set_enable(0, 1), 0);
+  const size_t polls2 = hand_->polls();
+  ASSERT_TRUE(wait_for([&] { return hand_->polls() >= polls2 + 4; }, milliseconds(3000)));
+  lv_log_on(0, 100);
+  ASSERT_EQ(lv_log_save((dir + "/send_only.txt").c_str()), 0);
+  const std::string send_only = slurp(dir + "/send_only.txt");
+  EXPECT_NE(send_only.find("Send: "), std::string::npos);
+  EXPECT_EQ(send_only.find("Recv: "), std::string::npos);
+  std::remove((dir + "/both.txt").c_str());
+  std::remove((dir + "/send_only.txt").c_str());
+  ::rmdir(dir.c_str());
+
+  // An array getter reaches the hand too (no tactile data here, so no array).
+  float* values = nullptr;
+  int count = -1;
+  EXPECT_NE(lv_get_finger_pressure(1, &values, &count), 2);
+  std::free(values);
+}
+
 TEST_F(LvRs485, SendFunctionRefusesWithoutARunningInstance) {
   const uint8_t frame[] = {0x50, 0x01, 0xD0, 0x06};
   EXPECT_FALSE(lv::lv_send_rs485(frame, sizeof frame));
@@ -268,6 +325,45 @@ TEST_F(LvRs485, ConcurrentCallsAndClosesAreSafe) {
   stop = true;
   reader.join();
   EXPECT_EQ(lv_is_connected(), 0);
+}
+
+TEST_F(LvRs485, OpenCloseCyclesBesideCommandsAndDiscovery) {
+  const int index = port_index();
+  ASSERT_GE(index, 0);
+  std::atomic<bool> stop{false};
+  std::thread commands([&] {
+    int v = 0;
+    while (!stop) {
+      const int r = lv_set_enable(0, 1);
+      EXPECT_TRUE(r == 0 || r == 2) << r;
+      lv_get_now_position(1, &v);
+      lv_get_lost_frames();
+      std::this_thread::sleep_for(milliseconds(2));
+    }
+  });
+  std::thread discovery([&] {
+    char buf[64];
+    while (!stop) {
+      lv_rs485_scan_device_count();
+      lv_rs485_get_device_string(0, buf, sizeof buf);
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+  });
+  int opened = 0;
+  for (int i = 0; i < 3; ++i) {
+    // A discovery probe that holds the port at that instant makes the open
+    // fail (-2), as on any exclusive port.
+    const int r = lv_init(2, index, 1);
+    EXPECT_TRUE(r == 0 || r == -2) << r;
+    if (r == 0) ++opened;
+    std::this_thread::sleep_for(milliseconds(50));
+    lv_close();
+  }
+  stop = true;
+  commands.join();
+  discovery.join();
+  EXPECT_EQ(lv_is_connected(), 0);
+  EXPECT_GE(opened, 1);  // a probe hitting all three opens is not plausible
 }
 
 }  // namespace

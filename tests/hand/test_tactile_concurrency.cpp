@@ -92,5 +92,46 @@ TEST(TactileConcurrency, ReaderWaitsForAWriteInProgress) {
     EXPECT_EQ(seen, 1.0f);
 }
 
+// initial() and the set-up calls rebuild the channels (new vectors) while the
+// device may still be reporting: decoding and reading must survive that.
+// Under ASan a decoder writing into a freed vector, under TSan any race,
+// fails this test.
+TEST(TactileConcurrency, RebuildWhileDecodingAndReading) {
+    auto core = std::make_unique<HandCore>(nullptr);
+    HandCore& h = *core;
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        std::vector<uint8_t> full(24, 100), packed(26, 50);
+        while (!stop.load(std::memory_order_relaxed)) {
+            decode_tactile_block(h, 0, 1, full.data(), full.size());
+            decode_tactile_block(h, 0, 5, packed.data(), packed.size());
+        }
+    });
+    std::thread reader([&] {
+        float v[64];
+        while (!stop.load(std::memory_order_relaxed)) {
+            int n = 64;
+            EXPECT_EQ(get_finger_pressure(h, 3, v, &n), 0);
+            // Both layouts of channel 3 have 9 taxels for hand type 0 (5 in format 2).
+            EXPECT_TRUE(n == 9 || n == 5) << n;
+            n = 64;
+            float x[64], y[64];
+            EXPECT_EQ(get_finger_sensor_pos(h, 11, x, y, &n), 0);
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        set_sensor_data_format(h, round & 1);
+        set_hand_direction(h, (round >> 1) & 1);
+    }
+    stop = true;
+    writer.join();
+    reader.join();
+    // A block after the last rebuild lands as usual (default format: /255).
+    set_sensor_data_format(h, 0);
+    std::vector<uint8_t> full(24, 255);
+    decode_tactile_block(h, 0, 1, full.data(), full.size());
+    EXPECT_EQ(read_sensor_channel(h, 3).pressure[0], 1.0f);
+}
+
 }  // namespace
 }  // namespace morvx

@@ -7,3 +7,9 @@ kit_add_test(test_e2e_ethercat SOURCES ${KIT_TEST_DIR}/test_e2e_ethercat.cpp LIB
 kit_add_test(test_e2e_can SOURCES ${KIT_TEST_DIR}/test_e2e_can.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
 kit_add_test(test_e2e_c_interface SOURCES ${KIT_TEST_DIR}/test_e2e_c_interface.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
 kit_add_test(test_sim_faults SOURCES ${KIT_TEST_DIR}/test_faults.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 240)
+# Library faults found with the simulator, kept as regression tests.
+kit_add_test(test_sim_library_findings SOURCES ${KIT_TEST_DIR}/test_library_findings.cpp
+  LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 120)
+# About a minute; the default test command skips it (ctest -LE soak).
+kit_add_test(test_sim_soak SOURCES ${KIT_TEST_DIR}/test_soak.cpp LIBS ${SIMHAND_TEST_LIBS} LABELS soak TIMEOUT 180)
+kit_add_test(test_sim_device SOURCES ${KIT_TEST_DIR}/test_sim_device.cpp LIBS kit_sim_hand TIMEOUT 60)

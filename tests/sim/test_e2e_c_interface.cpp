@@ -175,8 +175,9 @@ TEST(CInterfaceEthercat, EnableHomeMove) {
     const std::vector<uint8_t> tx = sim.exchange(pk.data.data(), pk.data.size(), simhand::SimClock::now());
     link.to_host.push(0, tx.data(), tx.size());
   });
-  link.to_host.set_sink([h](const simhand::Packet& pk) {
-    morvane_set_tpdo_data_decode(h, pk.data.data(), static_cast<int>(pk.data.size()));
+  std::atomic<bool> decoding{false};  // not while initial() applies the tables
+  link.to_host.set_sink([h, &decoding](const simhand::Packet& pk) {
+    if (decoding) morvane_set_tpdo_data_decode(h, pk.data.data(), static_cast<int>(pk.data.size()));
   });
   morvane_set_send_rpdo_callback(h, send_rpdo);
   link.start();
@@ -193,6 +194,7 @@ TEST(CInterfaceEthercat, EnableHomeMove) {
     }
   });
   ASSERT_EQ(0, morvane_initial(h, 0));
+  decoding = true;
   c_enable_and_home(h, *model, 6);
   c_move_and_check(h, 6);
   stop = true;

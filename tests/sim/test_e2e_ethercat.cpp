@@ -12,7 +12,7 @@ namespace {
 
 TEST(E2eEthercat, ReportSelectionAndJointImages) {
   EthercatRig rig(SimHandConfig::for_model_code(1));
-  ASSERT_EQ(0, rig.hand->initial(0));
+  ASSERT_EQ(0, rig.initial());
   EXPECT_TRUE(wait_until([&] { return rig.sim.selected_codes() == std::vector<uint8_t>{0x00}; }));
   rig.model->set_joint_position(2, 4321);
   int p = 0;
@@ -22,7 +22,7 @@ TEST(E2eEthercat, ReportSelectionAndJointImages) {
 TEST(E2eEthercat, EnableHomeMoveReachesTargets) {
   EthercatRig rig(SimHandConfig::for_model_code(1));
   morvx::Morvane& hand = *rig.hand;
-  ASSERT_EQ(0, hand.initial(0));
+  ASSERT_EQ(0, rig.initial());
   enable_and_home(hand, *rig.model, 6);
   const float targets[6] = {50.0f, 20.0f, 40.0f, 60.0f, 70.0f, 5.0f};
   for (int j = 1; j <= 6; ++j) ASSERT_EQ(0, hand.set_target_angle(j, targets[j - 1]));
@@ -46,7 +46,7 @@ TEST(E2eEthercat, EnableHomeMoveReachesTargets) {
 TEST(E2eEthercat, TactileImagesFillTheChannels) {
   EthercatRig rig(SimHandConfig::for_model_code(1));
   morvx::Morvane& hand = *rig.hand;
-  ASSERT_EQ(0, hand.initial(0));
+  ASSERT_EQ(0, rig.initial());
   ASSERT_EQ(0, hand.set_sensor_enable(1));
   EXPECT_TRUE(wait_until([&] { return rig.sim.selected_codes() == std::vector<uint8_t>{0x00, 0x40}; }));
   float p[32];
@@ -68,7 +68,7 @@ TEST(E2eEthercat, TactileImagesFillTheChannels) {
 
 TEST(E2eEthercat, ParametersAreNotCarried) {
   EthercatRig rig(SimHandConfig::for_model_code(1));
-  ASSERT_EQ(0, rig.hand->initial(0));
+  ASSERT_EQ(0, rig.initial());
   int v = 0;
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(7, rig.hand->get_home_current(&v));

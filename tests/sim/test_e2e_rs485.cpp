@@ -2,7 +2,9 @@
 // bus context, and two hands sharing one line.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -182,6 +184,33 @@ TEST(E2eRs485, TwoHandsOnOneSharedBusEachPolledEachAnswered) {
   EXPECT_EQ(0, rig.hand(1).get_sdo_drive_param(0x200E, 30, &v2));
   EXPECT_EQ(123u, v1);
   EXPECT_EQ(310u, v2);
+}
+
+// Both hands read the same object at the same time; each must get its own
+// controller's value.
+TEST(E2eRs485, ConcurrentReadsOnTwoHandsAreNeverCrossed) {
+  SimHandConfig a = SimHandConfig::for_model_code(5, 1);
+  SimHandConfig b = SimHandConfig::for_model_code(6, 2);
+  a.firmware_x100 = 111;
+  b.firmware_x100 = 222;
+  Rs485Rig rig({a, b}, true);
+  ASSERT_EQ(0, rig.hand(0).initial(2, 1));
+  ASSERT_EQ(0, rig.hand(1).initial(2, 2));
+  std::atomic<int> crossed{0}, ok{0};
+  auto reader = [&](size_t i, unsigned expected) {
+    for (int n = 0; n < 8; ++n) {
+      unsigned v = 0;
+      if (rig.hand(i).get_sdo_drive_param(0x200E, 30, &v) == 0) {
+        if (v == expected) ++ok;
+        else ++crossed;
+      }
+    }
+  };
+  std::thread t1(reader, 0, 111u), t2(reader, 1, 222u);
+  t1.join();
+  t2.join();
+  EXPECT_EQ(0, crossed.load());
+  EXPECT_EQ(16, ok.load());
 }
 
 TEST(E2eRs485, PollsAlternateBetweenTwoHandsAtLeast30msApart) {

@@ -3,6 +3,8 @@
 #include "kitconsole/console.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 #include <streambuf>
@@ -13,6 +15,57 @@
 
 namespace kitconsole {
 namespace {
+
+// Key polling keeps the terminal unechoed and non-canonical from the first
+// poll until the next line read (or the end of the program), so that keys
+// pressed between two polls are not echoed either. The settings found at
+// the first switch are restored before every line read, at exit, and on a
+// terminating signal.
+termios g_saved{};
+volatile sig_atomic_t g_raw_active = 0;
+bool g_hooks_installed = false;
+
+void restore_terminal() {
+  if (g_raw_active) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
+    g_raw_active = 0;
+  }
+}
+
+void restore_and_reraise(int sig) {
+  restore_terminal();  // tcsetattr is async-signal-safe
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void install_hooks() {
+  if (g_hooks_installed) return;
+  g_hooks_installed = true;
+  std::atexit(restore_terminal);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
+      struct sigaction sa {};
+      sa.sa_handler = restore_and_reraise;
+      sigemptyset(&sa.sa_mask);
+      ::sigaction(sig, &sa, nullptr);
+    }
+  }
+}
+
+// Unechoed, non-canonical; reads return at once with what is waiting.
+bool enter_raw() {
+  if (g_raw_active) return true;
+  if (::tcgetattr(STDIN_FILENO, &g_saved) != 0) return false;
+  install_hooks();
+  termios raw = g_saved;
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  raw.c_cc[VMIN] = 0;
+  raw.c_cc[VTIME] = 0;
+  if (::tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return false;
+  g_raw_active = 1;
+  return true;
+}
 
 // Holds at most the one byte that a stream operation peeked at, so that
 // every byte not yet taken by a stream operation is still in the kernel (or
@@ -26,6 +79,14 @@ class StdinBuf : public std::streambuf {
     gbump(1);
     return true;
   }
+  // Puts a byte read straight from the descriptor into the slot, so that
+  // the stream reads it next. Only when the slot is empty.
+  void stash(unsigned char c) {
+    slot_ = static_cast<char>(c);
+    setg(&slot_, &slot_, &slot_ + 1);
+  }
+  bool has_pending() const { return gptr() != nullptr && gptr() < egptr(); }
+  int pending() const { return static_cast<unsigned char>(*gptr()); }
   bool ended() const { return ended_; }
   void mark_ended() { ended_ = true; }
 
@@ -33,6 +94,7 @@ class StdinBuf : public std::streambuf {
   int_type underflow() override {
     if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
     if (ended_) return traits_type::eof();
+    restore_terminal();  // lines are typed with echo and line editing
     for (;;) {
       ssize_t n = ::read(STDIN_FILENO, &slot_, 1);
       if (n == 1) {
@@ -61,28 +123,6 @@ StdinBuf& stdin_buf() {
   static StdinBuf buf;
   return buf;
 }
-
-// Restores the terminal's settings when it leaves scope.
-class RawMode {
- public:
-  // vmin 0: reads return at once; 1: a read waits for one byte.
-  explicit RawMode(int vmin) {
-    if (::tcgetattr(STDIN_FILENO, &saved_) != 0) return;
-    termios raw = saved_;
-    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    raw.c_cc[VMIN] = static_cast<cc_t>(vmin);
-    raw.c_cc[VTIME] = 0;
-    active_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
-  }
-  ~RawMode() {
-    if (active_) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-  }
-  bool active() const { return active_; }
-
- private:
-  termios saved_{};
-  bool active_ = false;
-};
 
 // One byte straight from descriptor 0: its code, kNoKey, or kInputEnded.
 int read_one_byte() {
@@ -125,7 +165,7 @@ int poll_key() {
 
   if (input_is_terminal()) {
     // A terminal never reports an end: Ctrl-D is an ordinary byte here.
-    RawMode raw(0);
+    if (!enter_raw()) return kNoKey;
     int key = read_one_byte();
     if (key == kInputEnded) buf.mark_ended();
     return key;
@@ -151,14 +191,25 @@ int poll_key() {
   }
 }
 
+int peek_key() {
+  StdinBuf& buf = stdin_buf();
+  if (buf.has_pending()) return buf.pending();
+  int key = poll_key();
+  if (key >= 0) buf.stash(static_cast<unsigned char>(key));
+  return key;
+}
+
 void pause() {
   std::cout << "Press any key to continue . . ." << std::flush;
   if (input_is_terminal()) {
     unsigned char c = 0;
-    if (!stdin_buf().take_pending(&c)) {
-      RawMode raw(1);
-      if (raw.active()) read_one_byte();
+    if (!stdin_buf().take_pending(&c) && enter_raw()) {
+      pollfd p{STDIN_FILENO, POLLIN, 0};
+      while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+      }
+      read_one_byte();
     }
+    restore_terminal();
   }
   std::cout << std::endl;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -35,7 +36,8 @@ class SocketPort : public Port {
   ~SocketPort() override { close(); }
 
   bool write(const Frame& f) override {
-    if (!running_.load()) return false;
+    std::lock_guard<std::mutex> lock(write_mutex_);
+    if (fd_ < 0) return false;
     can_frame cf;
     std::memset(&cf, 0, sizeof cf);
     cf.can_id = f.extended ? ((f.id & CAN_EFF_MASK) | CAN_EFF_FLAG) : (f.id & CAN_SFF_MASK);
@@ -51,18 +53,20 @@ class SocketPort : public Port {
   void close() override {
     if (!running_.exchange(false)) return;
     if (reader_.joinable()) reader_.join();
+    std::lock_guard<std::mutex> lock(write_mutex_);  // no write in flight on the closed descriptor
     ::close(fd_);
     fd_ = -1;
   }
 
  private:
   void run() {
+    const int fd = fd_;  // fixed until close() has joined this thread
     while (running_.load()) {
-      pollfd p{fd_, POLLIN, 0};
+      pollfd p{fd, POLLIN, 0};
       int r = ::poll(&p, 1, 20);
       if (r <= 0 || !(p.revents & POLLIN)) continue;
       can_frame cf;
-      ssize_t n = ::read(fd_, &cf, sizeof cf);
+      ssize_t n = ::read(fd, &cf, sizeof cf);
       // Only complete data frames; error and remote frames are not messages.
       if (n != static_cast<ssize_t>(sizeof cf) || (cf.can_id & (CAN_ERR_FLAG | CAN_RTR_FLAG))) continue;
       Frame f;
@@ -77,6 +81,7 @@ class SocketPort : public Port {
   int fd_;
   FrameSink sink_;
   std::atomic<bool> running_{false};
+  std::mutex write_mutex_;
   std::thread reader_;
 };
 

@@ -23,6 +23,16 @@ FaultConfig SimPipe::faults() const {
   return faults_;
 }
 
+void SimPipe::drop_next(size_t n) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  drop_next_ = n;
+}
+
+void SimPipe::corrupt_next(size_t n) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  corrupt_next_ = n;
+}
+
 void SimPipe::start() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (running_ || thread_.joinable()) return;
@@ -45,7 +55,8 @@ bool SimPipe::push(uint32_t id, const uint8_t* data, size_t len, bool extended) 
   if (!running_) return false;
   ++counters_.pushed;
   std::uniform_real_distribution<double> unit(0.0, 1.0);
-  if (faults_.silent || (faults_.drop > 0 && unit(rng_) < faults_.drop)) {
+  if (drop_next_ > 0 || faults_.silent || (faults_.drop > 0 && unit(rng_) < faults_.drop)) {
+    if (drop_next_ > 0) --drop_next_;
     ++counters_.dropped;
     return true;
   }
@@ -53,7 +64,11 @@ bool SimPipe::push(uint32_t id, const uint8_t* data, size_t len, bool extended) 
   item.packet.id = id;
   item.packet.extended = extended;
   if (data && len) item.packet.data.assign(data, data + len);
-  if (faults_.corrupt > 0 && !item.packet.data.empty() && unit(rng_) < faults_.corrupt) {
+  if (corrupt_next_ > 0 && !item.packet.data.empty()) {
+    --corrupt_next_;
+    item.packet.data[item.packet.data.size() / 2] ^= 0x5A;
+    ++counters_.corrupted;
+  } else if (faults_.corrupt > 0 && !item.packet.data.empty() && unit(rng_) < faults_.corrupt) {
     std::uniform_int_distribution<size_t> at(0, item.packet.data.size() - 1);
     std::uniform_int_distribution<int> mask(1, 255);
     item.packet.data[at(rng_)] ^= static_cast<uint8_t>(mask(rng_));
@@ -102,6 +117,16 @@ void SimPipe::run() {
     }
     Packet packet = std::move(queue_.front().packet);
     queue_.pop_front();
+    // A byte stream has no packet boundaries: what is due by now goes out
+    // as one run of bytes, cut at random below.
+    if (faults_.max_chunk > 0) {
+      const auto now = std::chrono::steady_clock::now();
+      while (!queue_.empty() && queue_.front().due <= now && packet.data.size() < 4096) {
+        const std::vector<uint8_t>& more = queue_.front().packet.data;
+        packet.data.insert(packet.data.end(), more.begin(), more.end());
+        queue_.pop_front();
+      }
+    }
     busy_ = true;
     deliver(packet);  // unlocks around the sink
     busy_ = false;

@@ -6,11 +6,13 @@
 // order: answers to prompts as lines, then single bytes (27 for Esc) by
 // poll_key().
 //
-// When standard input is a terminal, poll_key() and pause() switch it to
-// unechoed, non-canonical mode only for the duration of their read and
-// restore it before they return. When it is not a terminal (a pipe or a file
-// in CI) nothing is switched and nothing waits for input that cannot come:
-// pause() returns at once, and an ended input is reported as kInputEnded.
+// When standard input is a terminal, the first poll_key() switches it to
+// unechoed, non-canonical mode, so that keys pressed while a program polls
+// are never echoed; the next line read (input(), read_line()), pause(),
+// the program's exit and SIGINT/SIGTERM/SIGHUP/SIGQUIT put the settings back
+// as they were. When it is not a terminal (a pipe or a file in CI) nothing
+// is switched and nothing waits for input that cannot come: pause() returns
+// at once, and an ended input is reported as kInputEnded.
 //
 // Threads: the console belongs to the program's main thread.
 #ifndef KITCONSOLE_CONSOLE_H
@@ -39,6 +41,10 @@ bool read_line(std::string* line);
 // Takes one waiting key without echo and without waiting: its code (0..255),
 // kNoKey when none is waiting, kInputEnded when the input has ended.
 int poll_key();
+
+// Looks at the waiting key without taking it: it stays for the next
+// poll_key() or stream read. Same results as poll_key().
+int peek_key();
 
 // True when standard input is a terminal.
 bool input_is_terminal();

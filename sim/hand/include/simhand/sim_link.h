@@ -31,7 +31,8 @@ struct FaultConfig {
   double corrupt = 0;     // probability that one byte of a packet is flipped
   std::chrono::microseconds delay{0};
   std::chrono::microseconds jitter{0};  // uniform 0..jitter added to delay, order kept
-  size_t max_chunk = 0;   // > 0: byte stream cut into chunks of 1..max_chunk bytes
+  size_t max_chunk = 0;   // > 0: byte stream: packets due together are joined, then cut
+                          // into chunks of 1..max_chunk bytes
   bool silent = false;    // every packet lost
 };
 
@@ -58,6 +59,10 @@ class SimPipe {
   void set_sink(Sink sink);
   void set_faults(const FaultConfig& faults);
   FaultConfig faults() const;
+  // Scripted faults on the next packets pushed, whatever the probabilities
+  // say: the next n packets lose them all, or get their middle byte flipped.
+  void drop_next(size_t n);
+  void corrupt_next(size_t n);
   void start();
   void stop();
 
@@ -85,6 +90,8 @@ class SimPipe {
   std::chrono::steady_clock::time_point last_due_{};
   bool running_ = false;
   bool busy_ = false;
+  size_t drop_next_ = 0;
+  size_t corrupt_next_ = 0;
   PipeCounters counters_;
   std::thread thread_;
 };

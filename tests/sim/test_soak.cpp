@@ -1,0 +1,209 @@
+// Soak: several hands on every bus at full report rate for about a minute,
+// four readers calling getters without pause, commands and parameter reads
+// from the main thread, and faults switched at random (fixed seed). It ends
+// with every thread gone and resident memory flat after warm-up.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "sim_rigs.h"
+
+using namespace simtest;
+using simhand::FaultConfig;
+using simhand::SimHandConfig;
+
+namespace {
+
+constexpr auto kSoakDuration = std::chrono::seconds(60);
+constexpr auto kWarmUp = std::chrono::seconds(20);
+
+long resident_kib() {
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+int thread_count() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+// CAN, CAN-FD and EtherCAT frames carry their own CRC in hardware: a
+// damaged frame never reaches the host, so on those links corruption shows
+// as loss. Only the RS485 byte stream hands damaged bytes to the library.
+FaultConfig random_faults(std::mt19937& rng, bool stream) {
+  std::uniform_int_distribution<int> pick(0, 9);
+  FaultConfig f;
+  switch (pick(rng)) {
+    case 0: f.drop = 0.3; break;
+    case 1: f.duplicate = 0.3; break;
+    case 2: f.corrupt = stream ? 0.2 : 0; f.drop = stream ? 0 : 0.2; break;
+    case 3: f.delay = std::chrono::milliseconds(20); f.jitter = std::chrono::milliseconds(30); break;
+    case 4: f.silent = true; break;
+    case 5: f.drop = 0.1; f.duplicate = 0.1; f.corrupt = stream ? 0.1 : 0; break;
+    default: break;  // clean
+  }
+  if (stream && pick(rng) < 5) f.max_chunk = 1 + static_cast<size_t>(pick(rng));
+  return f;
+}
+
+struct Totals {
+  std::atomic<uint64_t> reads{0};
+  std::atomic<uint64_t> bad_values{0};
+  std::atomic<uint64_t> bad_params{0};
+};
+
+void read_hand(morvx::Morvane& h, int joints, Totals& t) {
+  float f = 0, arr[40];
+  int v = 0;
+  for (int j = 1; j <= joints; ++j) {
+    h.get_now_position(j, &v);
+    if (v < -5000 || v > 10000) ++t.bad_values;
+    h.get_now_angle(j, &f);
+    if (!std::isfinite(f)) ++t.bad_values;
+    h.get_now_status(j, &v);
+    h.get_now_current(j, &v);
+    h.get_enable(j, &v);
+    h.get_target_position(j, &v);
+  }
+  for (int ch = 1; ch <= 11; ch += 2) {
+    int n = 40;
+    if (h.get_finger_pressure(ch, arr, &n) == 0)
+      for (int i = 0; i < n; ++i)
+        if (!(arr[i] >= 0.0f && arr[i] <= 25.5f)) ++t.bad_values;
+    h.get_finger_normal_force(ch, &f);
+  }
+  ++t.reads;
+}
+
+TEST(Soak, EveryBusFullRateReadersCommandsAndFaults) {
+  std::thread([] {}).join();  // a sanitizer's helper thread starts with the first thread
+  const int threads_before = thread_count();
+  std::mt19937 rng(20261209);
+  Totals totals;
+  {
+    CanfdRig canfd(SimHandConfig::for_model_code(2), 101, 1ms);
+    Rs485Rig rs485({SimHandConfig::for_model_code(5, 1), SimHandConfig::for_model_code(6, 2)}, true, 102);
+    EthercatRig ecat(SimHandConfig::for_model_code(1), 103, 1ms);
+    CanRig can(104);
+
+    ASSERT_EQ(0, canfd.hand->initial(1, 1));
+    ASSERT_EQ(0, rs485.hand(0).initial(2, 1));
+    ASSERT_EQ(0, rs485.hand(1).initial(2, 2));
+    ASSERT_EQ(0, ecat.initial());
+    ASSERT_EQ(0, can.hand->initial(3));
+    ASSERT_EQ(0, can.hand->set_hand_type(2));
+    ASSERT_EQ(0, canfd.hand->set_sensor_enable(1));
+    ASSERT_EQ(0, rs485.hand(1).set_sensor_enable(1));
+    ASSERT_EQ(0, ecat.hand->set_sensor_enable(1));
+    for (morvx::Morvane* h : {canfd.hand.get(), &rs485.hand(0), &rs485.hand(1), ecat.hand.get()}) {
+      h->set_move_no_home(1);
+      h->set_enable(0, 1);
+    }
+
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 4; ++r) {
+      readers.emplace_back([&] {
+        while (!stop.load(std::memory_order_relaxed)) {
+          read_hand(*canfd.hand, 6, totals);
+          read_hand(rs485.hand(0), 6, totals);
+          read_hand(rs485.hand(1), 6, totals);
+          read_hand(*ecat.hand, 6, totals);
+          read_hand(*can.hand, 16, totals);
+        }
+      });
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    auto next_fault = start;
+    long rss_after_warm_up = 0, rss_peak_after = 0;
+    int step = 0;
+    std::uniform_int_distribution<int> position(0, 10000), joint(0, 6), action(0, 9);
+    while (std::chrono::steady_clock::now() - start < kSoakDuration) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= next_fault) {
+        canfd.link.to_host.set_faults(random_faults(rng, false));
+        canfd.link.to_device.set_faults(random_faults(rng, false));
+        rs485.link.to_host.set_faults(random_faults(rng, true));
+        rs485.link.to_device.set_faults(random_faults(rng, true));
+        ecat.link.to_host.set_faults(random_faults(rng, false));
+        can.link.to_host.set_faults(random_faults(rng, false));
+        can.link.to_device.set_faults(random_faults(rng, false));
+        next_fault = now + std::chrono::milliseconds(300);
+      }
+      morvx::Morvane* six[] = {canfd.hand.get(), &rs485.hand(0), &rs485.hand(1), ecat.hand.get()};
+      morvx::Morvane& h = *six[step % 4];
+      switch (action(rng)) {
+        case 0: {
+          unsigned v = 0;
+          const int r = h.get_sdo_drive_param(0x200E, 30, &v);
+          if (r == 0 && v != 123) ++totals.bad_params;
+          break;
+        }
+        case 1: h.set_sdo_drive_param(0x2300, 1, static_cast<unsigned>(step)); break;
+        case 2: h.stop_motors(joint(rng)); break;
+        case 3: h.set_enable(0, 1); break;
+        case 4: {
+          const uint8_t ota[8] = {1, 2, 3, 4, 5, 6, 7, static_cast<uint8_t>(step)};
+          canfd.hand->set_ota_send_data(ota, sizeof ota);
+          uint8_t buf[64];
+          int len = 64;
+          while (canfd.hand->get_ota_recv_data(buf, &len) == 0 && len > 0) len = 64;
+          break;
+        }
+        default:
+          h.set_target_position(0, position(rng));
+          h.move_motors(0);
+          can.hand->set_target_angle(1, static_cast<float>(position(rng)) / 100.0f);
+          can.hand->move_motors(1);
+          break;
+      }
+      ++step;
+      const auto elapsed = std::chrono::steady_clock::now() - start;
+      if (elapsed >= kWarmUp) {
+        const long rss = resident_kib();
+        if (rss_after_warm_up == 0) rss_after_warm_up = rss;
+        rss_peak_after = std::max(rss_peak_after, rss);
+      }
+    }
+    stop = true;
+    for (auto& t : readers) t.join();
+
+    const long growth = rss_peak_after - rss_after_warm_up;
+    std::printf("soak: %d commands, %llu reader passes, RSS after warm-up %ld KiB, growth %ld KiB\n", step,
+                static_cast<unsigned long long>(totals.reads.load()), rss_after_warm_up, growth);
+#ifdef KIT_SANITIZER_BUILD
+    const long kAllowedGrowthKiB = 64 * 1024;  // sanitizer quarantine and shadow pages settle slowly
+#else
+    const long kAllowedGrowthKiB = 4 * 1024;
+#endif
+    EXPECT_LT(growth, kAllowedGrowthKiB);
+    EXPECT_EQ(0u, totals.bad_values.load());
+    EXPECT_EQ(0u, totals.bad_params.load());
+    EXPECT_GT(totals.reads.load(), 100u);
+    EXPECT_GT(canfd.sim->reports_sent(), 1000u);
+    EXPECT_GT(rs485.line->polls_for(1), 100u);
+    EXPECT_GT(rs485.line->polls_for(2), 100u);
+  }
+  EXPECT_TRUE(wait_until([&] { return thread_count() == threads_before; }, 2000ms))
+      << thread_count() << " threads, " << threads_before << " before";
+}
+
+}  // namespace

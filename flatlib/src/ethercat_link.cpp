@@ -1,10 +1,15 @@
 #include "ethercat_link.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace lv {
 namespace {
+
+// A write waits at most this long for the cycle to take the previous image
+// (a cycle is a little over 5 ms; recovery or lost mode take none).
+constexpr int kPendingWaitMs = 15;
 
 // Lower-case words that mark an adapter unfit for EtherCAT. "tap-" keeps its
 // hyphen so that names merely containing "tap" stay listed.
@@ -237,6 +242,14 @@ const EtherCATLink::SlaveEntry* EtherCATLink::find_locked(int slave) const {
 
 bool EtherCATLink::write_outputs(int slave, const uint8_t* data, unsigned len) {
   if (!in_op_.load() || !data || len == 0) return false;
+  // The hand reacts to each image it receives (a mode command is one image,
+  // the next command another). A write that replaced an image the cycle has
+  // not sent yet would lose that command, so wait, a few cycles at most,
+  // until the cycle has taken the previous one. No lock is held here.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPendingWaitMs);
+  while (outputs_pending_.load() && running_.load() && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
   std::lock_guard<std::mutex> table(table_lock_);
   const SlaveEntry* e = find_locked(slave);
   if (!e || e->output_bytes == 0 || e->output_offset < 0 || len > static_cast<unsigned>(e->output_bytes)) {

@@ -4,6 +4,7 @@
 // lost cycles and recovery, and the link's bounds on slave lookups.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -267,6 +268,39 @@ TEST_F(LvEthercat, LinkWritesOnlyTheBytesGivenAndRefusesTooMany) {
   EXPECT_FALSE(link.in_op());
   EXPECT_FALSE(link.write_outputs(1, ten, 10));
   EXPECT_EQ(link.lost_count(), 0u);
+}
+
+// Two commands written back to back (enable, then home) are two images: the
+// second must not replace the first before a cycle has carried it.
+TEST_F(LvEthercat, BackToBackWritesEachReachTheSlave) {
+  ASSERT_TRUE(start_slaves());
+  lv::EtherCATLink link;
+  bool op = false;
+  ns_.run_inside([&] {
+    const auto descriptions = link.list_adapters();
+    for (size_t i = 0; i < descriptions.size(); ++i) {
+      if (descriptions[i] == "ecm0" && link.open(static_cast<int>(i))) op = link.go_operational();
+    }
+    link.start_cycle();
+  });
+  ASSERT_TRUE(op);
+  std::vector<uint8_t> first(64, 0x11), second(64, 0x22);
+  std::atomic<bool> stop{false}, saw_first{false};
+  std::thread watcher([&] {
+    while (!stop.load()) {
+      if (sim_->outputs(1) == first) saw_first = true;
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+  });
+  for (int round = 0; round < 5 && !saw_first.load(); ++round) {
+    ASSERT_TRUE(link.write_outputs(1, first.data(), 64));
+    ASSERT_TRUE(link.write_outputs(1, second.data(), 64));
+    EXPECT_TRUE(wait_for([&] { return sim_->outputs(1) == second; }, milliseconds(3000)));
+  }
+  stop = true;
+  watcher.join();
+  EXPECT_TRUE(saw_first.load());
+  link.stop();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD="${1:-build}"
+bash scripts/deps.sh
 
 SIM="$BUILD/demos/tools/sim_hand_pty"
 DEMO="$BUILD/demos/rs485_demo/rs485_demo"

@@ -66,4 +66,4 @@ set_tests_properties(test_tavrix_sim_lib_plugin PROPERTIES LABELS adapter ENVIRO
 
 # The full nominal comparison of the timing settle against the plain loops.
 add_test(NAME tavrix_timing_soak COMMAND test_tavrix_bit_timing --gtest_filter=BitTimingSoak.*)
-set_tests_properties(tavrix_timing_soak PROPERTIES LABELS soak ENVIRONMENT TAVRIX_TIMING_SOAK=1 TIMEOUT 3600)
+set_tests_properties(tavrix_timing_soak PROPERTIES LABELS long ENVIRONMENT TAVRIX_TIMING_SOAK=1 TIMEOUT 3600)

@@ -165,7 +165,7 @@ TEST(BitTiming, SettleMatchesPlainLoopsNominalSample) {
 // The whole nominal matrix: minutes with the plain loops, so only in the
 // soak run (ctest -L soak).
 TEST(BitTimingSoak, SettleMatchesPlainLoopsNominalAll) {
-  if (!std::getenv("TAVRIX_TIMING_SOAK")) GTEST_SKIP() << "set TAVRIX_TIMING_SOAK=1 (ctest -L soak does)";
+  if (!std::getenv("TAVRIX_TIMING_SOAK")) GTEST_SKIP() << "set TAVRIX_TIMING_SOAK=1 (ctest -L long does)";
   int compared = 0;
   compare_settles(kSets[1], 1, 780, &compared);
   EXPECT_GT(compared, 500);

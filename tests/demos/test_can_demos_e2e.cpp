@@ -26,7 +26,7 @@ TEST(PcanDemo, JointConsoleMovesJointsAndRefusesBadInput) {
   ASSERT_TRUE(p.wait_for_output("Now angles: ", 20s)) << p.out();
   // The hand moves at its own pace; the next command shows where it got.
   std::string now;
-  for (int i = 0; i < 50 && now.find("J16=20.0") == std::string::npos; ++i) {
+  for (int i = 0; i < 50 && count_of(now, "=20.0") < 16; ++i) {
     std::this_thread::sleep_for(200ms);
     ASSERT_TRUE(p.write_stdin("5\n20\n"));  // joint alone, angle on the next line
     ASSERT_TRUE(p.wait_for_output("Now angles: ", 20s, static_cast<size_t>(i + 2))) << p.out();

@@ -149,6 +149,9 @@ TEST_F(ConsoleOnTerminal, PolledKeysAreNotEchoedTypedLinesAreAndSettingsComeBack
   ASSERT_TRUE(read_until("K:97"));
   type("b");  // typed between two polls: still not echoed
   ASSERT_TRUE(read_until("K:98"));
+  // The line read puts echo and line editing back before it waits.
+  for (int i = 0; i < 1000 && !echo_and_canonical(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(echo_and_canonical());
   type("typed\n");
   ASSERT_TRUE(read_until("L:typed"));
   ASSERT_TRUE(read_until("Press any key to continue . . ."));

@@ -116,6 +116,7 @@ void copy_configuration(HandCore& to, const HandCore& from) {
         to.frame_log.set_filter_word(true, w, from.frame_log.filter_word(true, w));
         to.frame_log.set_filter_word(false, w, from.frame_log.filter_word(false, w));
     }
+    to.frame_log.log_on(from.frame_log.enabled(), from.frame_log.save_count());
 }
 
 }  // namespace morvx

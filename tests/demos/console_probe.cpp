@@ -3,6 +3,7 @@
 //   line  -> "L:<text>" or "L-"      key  -> "K:<code>"   peek -> "P:<code>"
 //   word  -> "W:<word>" or "W-"      pause -> pause()'s text
 //   waitkey -> polls up to 5 s for anything but "no key" -> "K:<code>"
+//   waitpeek -> peeks up to 5 s for anything but "no key" -> "P:<code>"
 //   nokeys -> polls 200 times, prints "N:<how many had no key>"
 //   sleep -> "S" then sleeps 10 s (a test interrupts it with a signal)
 #include <chrono>
@@ -40,6 +41,13 @@ int main(int argc, char** argv) {
       while ((k = kitconsole::poll_key()) == kitconsole::kNoKey && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       std::cout << "K:" << k << "\n";
+    } else if (op == "waitpeek") {
+      // The test writes the script after starting us: wait for it to arrive.
+      int k = kitconsole::kNoKey;
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while ((k = kitconsole::peek_key()) == kitconsole::kNoKey && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::cout << "P:" << k << "\n";
     } else if (op == "sleep") {
       std::cout << "S\n" << std::flush;
       std::this_thread::sleep_for(std::chrono::seconds(10));

@@ -49,7 +49,7 @@ TEST(ConsoleNotATerminal, LinesThenKeysInWrittenOrder) {
 }
 
 TEST(ConsoleNotATerminal, PeekLeavesTheKeyForTheStream) {
-  EXPECT_EQ(run({"peek", "peek", "word", "peek", "key", "word", "word", "key"}, "3 30\nq"),
+  EXPECT_EQ(run({"waitpeek", "peek", "word", "peek", "key", "word", "word", "key"}, "3 30\nq"),
             "P:51\nP:51\nW:3\nP:32\nK:32\nW:30\nW:q\nK:-2\n");
 }
 

@@ -343,9 +343,12 @@ TEST(HandCopy, AssignmentCopiesConfigurationNotConnections) {
     ASSERT_EQ(a.set_target_position(2, -3000), 0);
     ASSERT_EQ(a.set_max_current(0, 321), 0);
     ASSERT_EQ(a.set_home_mode(3, 2, 3), 0);
+    a.log_on(true, 123);
 
     Morvane b;
     b = a;
+    EXPECT_TRUE(b.core()->frame_log.enabled());
+    EXPECT_EQ(b.core()->frame_log.save_count(), 123);
     int total = 0, active = 0, pos = 0, cur = 0;
     b.get_dof(&total, &active);
     EXPECT_EQ(active, 16);

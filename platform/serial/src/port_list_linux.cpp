@@ -3,6 +3,7 @@
 // family rather than one numbered range.
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -25,11 +26,14 @@ bool has_uart(int fd) {
   return info.type != PORT_UNKNOWN;
 }
 
+// A probe takes only a shared lock: it fails on a port someone holds open
+// (their lock is exclusive), but two probes at once, in this or another
+// process, never hide a port from each other.
 bool usable(const std::string& path, bool needs_uart) {
-  const int fd = open_exclusive(path);
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool ok = !needs_uart || has_uart(fd);
-  close_port(fd);
+  const bool ok = ::isatty(fd) && ::flock(fd, LOCK_SH | LOCK_NB) == 0 && (!needs_uart || has_uart(fd));
+  ::close(fd);  // also drops the shared lock
   return ok;
 }
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "morvane/morvane.h"
+#include "hand_tests.h"
 #include "prompt_int.h"
 #include "serial_port.h"
 
@@ -40,7 +41,7 @@ struct NodeContext {
   int hand_type;
 };
 
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+using demos::sleep_ms;
 
 int init_node(NodeContext& node) {
   std::cout << "Initializing SDK for Node " << node.node_id << " ..." << std::endl;

@@ -24,79 +24,13 @@
 
 #include "kitconsole/console.h"
 #include "morvane/morvane.h"
+#include "hand_tests.h"
 #include "prompt_int.h"
-#include "sensor_line.h"
 #include "serial_port.h"
 
 namespace {
 
 constexpr unsigned kBaud = 500000;
-constexpr int kRows = 7;
-constexpr int kRowJoints = 6;
-const int kMotionTable[kRows][kRowJoints] = {
-    {10000, 0, 0, 0, 0, 0}, {0, 10000, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0},     {0, 0, 10000, 0, 0, 0},
-    {0, 0, 0, 10000, 0, 0}, {0, 0, 0, 0, 10000, 0}, {0, 0, 0, 0, 0, 10000},
-};
-const int kSensorIds[] = {1, 3, 5, 7, 9, 11};
-constexpr int kSensorCount = sizeof kSensorIds / sizeof kSensorIds[0];
-
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// True when the user pressed Esc (prints the goodbye text) or the console
-// input has ended, so no Esc can ever come; other keys are consumed.
-bool esc_pressed(const char* message) {
-  int key = kitconsole::poll_key();
-  if (key == kitconsole::kKeyEsc) {
-    std::cout << message << std::endl;
-    return true;
-  }
-  if (key == kitconsole::kInputEnded) {
-    std::cout << "\nConsole input ended, exiting..." << std::endl;
-    return true;
-  }
-  return false;
-}
-
-int sensor_test(morvx::Morvane& hand, int hand_type) {
-  hand.set_sensor_enable(1);
-  std::cout << "Starting sensor data test..." << std::endl;
-  std::cout << "Press Esc to exit." << std::endl;
-  const bool pressure_only = hand_type == 1;
-  for (bool first = true;; first = false) {
-    if (esc_pressed("\nEsc pressed, exiting...")) return 0;
-    if (!first) std::cout << '\x1b' << "[" << kSensorCount + 1 << "A";
-    std::cout << '\x1b' << "[2K----------------------------------------" << std::endl;
-    for (int id : kSensorIds) demos::print_sensor_line(hand, id, pressure_only);
-    std::cout.flush();
-    sleep_ms(50);
-  }
-}
-
-int motion_test(morvx::Morvane& hand, int active) {
-  hand.set_enable(0, 1);
-  std::cout << "Waiting for enable..." << std::endl;
-  sleep_ms(1000);
-  std::cout << "Homing node..." << std::endl;
-  hand.home_motors(0);
-  sleep_ms(5000);
-  std::cout << "Starting cyclic motion test..." << std::endl;
-  std::cout << "Press Esc to exit." << std::endl;
-  const int joints = active < kRowJoints ? active : kRowJoints;
-  for (int row = 0;; row = (row + 1) % kRows) {
-    if (esc_pressed("Esc pressed, exiting...")) return 0;
-    for (int j = 1; j <= joints; ++j) {
-      hand.set_target_position(j, kMotionTable[row][j - 1]);
-      hand.set_position_velocity(j, 20000);
-      hand.set_max_current(j, 1000);
-    }
-    int r = hand.move_motors(0);
-    std::cout << "line: " << row << " positions: ";
-    for (int v : kMotionTable[row]) std::cout << v << " ";
-    std::cout << "retn: " << r << std::endl;
-    if (r != 0) return r;
-    sleep_ms(1000);
-  }
-}
 
 }  // namespace
 
@@ -152,14 +86,14 @@ int main(int argc, char** argv) {
     hand->get_dof(&total, &active);
     hand->get_hand_type(&type);
     std::cout << "DOF: total " << total << ", active " << active << ", hand_type " << type << std::endl;
-    exit_code = mode == 1 ? sensor_test(*hand, type) : motion_test(*hand, active);
+    exit_code = mode == 1 ? demos::sensor_test(*hand, type) : demos::motion_test(*hand, active);
   }
 
   // Shutdown: stop feeding the decoder, stop the hand, then the port.
   stop.store(true, std::memory_order_release);
   hand->close();
   port->close();
-  sleep_ms(100);
+  demos::sleep_ms(100);
   // The receive callable holds the hand: drop it so that the hand object is
   // destroyed (and leaves its bus context) while the send callable that it
   // points to still exists.

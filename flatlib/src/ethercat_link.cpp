@@ -40,11 +40,7 @@ bool adapter_filtered_out(const std::string& name, const std::string& descriptio
 EtherCATLink::EtherCATLink() = default;
 
 EtherCATLink::~EtherCATLink() {
-  stop();
-  if (port_open_) {
-    master_.close();
-    port_open_ = false;
-  }
+  stop();  // leaves the bus and closes the port
 }
 
 std::vector<std::string> EtherCATLink::list_adapters() {
@@ -159,35 +155,32 @@ void EtherCATLink::start_cycle() {
 void EtherCATLink::stop() {
   if (running_.load()) running_.store(false);
   if (cycle_thread_.joinable()) cycle_thread_.join();
-  if (in_op_.load()) {
-    master_.slave(0).state = ecat::kStateInit;
-    master_.write_state(0);
-    in_op_.store(false);
-  }
-  if (port_open_) {
-    master_.close();
-    port_open_ = false;
-  }
+  leave_bus();
   lost_counter_.store(0);
 }
 
-bool EtherCATLink::recover() {
+void EtherCATLink::leave_bus() {
   if (in_op_.load()) {
     master_.slave(0).state = ecat::kStateInit;
     master_.write_state(0);
     in_op_.store(false);
   }
+  close_port();
+}
+
+void EtherCATLink::close_port() {
   if (port_open_) {
     master_.close();
     port_open_ = false;
   }
+}
+
+bool EtherCATLink::recover() {
+  leave_bus();
   if (!open(adapter_index_)) return false;
   if (bring_to_op()) return true;
   master_.read_state();
-  if (port_open_) {
-    master_.close();
-    port_open_ = false;
-  }
+  close_port();
   return false;
 }
 

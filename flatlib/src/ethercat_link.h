@@ -69,6 +69,9 @@ class EtherCATLink {
 
  private:
   bool recover();
+  // Requests INIT from every slave when in OP, then closes the port.
+  void leave_bus();
+  void close_port();
   bool bring_to_op();  // SAFE-OP check, one exchange, OP request, 10 attempts
   void cycle_loop();
   int exchange();      // one send and receive; the working counter

@@ -5,6 +5,7 @@
 #ifndef TESTS_SIM_SIM_RIGS_H
 #define TESTS_SIM_SIM_RIGS_H
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -41,6 +42,25 @@ inline bool wait_until(const std::function<bool()>& pred, std::chrono::milliseco
 // Enables and homes every joint; returns once the controller reports them
 // homed and the library has seen them standing at position 0 (the joints
 // stand elsewhere at power-up, so position 0 means homing has ended).
+// The device's own view: every joint homed (status bit 4) and holding (run status 1).
+inline bool device_homed_and_holding(const simhand::DeviceModel& model, int joints) {
+  const simhand::ModelSnapshot s = model.snapshot();
+  for (int j = 0; j < joints; ++j)
+    if (!(s.joints[j].status & 0x10) || (s.joints[j].status >> 5) != 1) return false;
+  return true;
+}
+
+// Threads of this process (the rigs' and the library's), from /proc.
+inline int thread_count() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    closedir(d);
+  }
+  return n;
+}
+
 inline void enable_and_home(morvx::Morvane& hand, const simhand::DeviceModel& model, int joints) {
   ASSERT_EQ(0, hand.set_enable(0, 1));
   ASSERT_TRUE(wait_until([&] {
@@ -51,12 +71,7 @@ inline void enable_and_home(morvx::Morvane& hand, const simhand::DeviceModel& mo
     return true;
   }));
   ASSERT_EQ(0, hand.home_motors(0));
-  ASSERT_TRUE(wait_until([&] {
-    const simhand::ModelSnapshot s = model.snapshot();
-    for (int j = 0; j < joints; ++j)
-      if (!(s.joints[j].status & 0x10) || (s.joints[j].status >> 5) != 1) return false;
-    return true;
-  }));
+  ASSERT_TRUE(wait_until([&] { return device_homed_and_holding(model, joints); }));
   ASSERT_TRUE(wait_until([&] {
     for (int j = 1; j <= joints; ++j) {
       int status = -1, reached = 0, pos = -1;

@@ -40,12 +40,7 @@ void c_enable_and_home(morvane_handle h, const simhand::DeviceModel& model, int 
     return true;
   }));
   ASSERT_EQ(0, morvane_home_motors(h, 0));
-  ASSERT_TRUE(wait_until([&] {
-    const simhand::ModelSnapshot s = model.snapshot();
-    for (int j = 0; j < joints; ++j)
-      if (!(s.joints[j].status & 0x10) || (s.joints[j].status >> 5) != 1) return false;
-    return true;
-  }));
+  ASSERT_TRUE(wait_until([&] { return device_homed_and_holding(model, joints); }));
   ASSERT_TRUE(wait_until([&] {
     for (int j = 1; j <= joints; ++j) {
       int status = -1, pos = -1;

@@ -34,16 +34,6 @@ long resident_kib() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-int thread_count() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') ++n;
-    closedir(d);
-  }
-  return n;
-}
-
 // CAN, CAN-FD and EtherCAT frames carry their own CRC in hardware: a
 // damaged frame never reaches the host, so on those links corruption shows
 // as loss. Only the RS485 byte stream hands damaged bytes to the library.

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,24 +53,39 @@ double us_between(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double, std::micro>(b - a).count();
 }
 
-void BM_EtherCatCycle5ms(benchmark::State& state) {
+// One simulated slave on a veth pair in a private namespace, configured and
+// mapped by the master. ready() is false (and the benchmark marked skipped)
+// when any step fails.
+struct VethBus {
   ecat_sim::VethNamespace ns;
-  std::string why;
-  if (!ns.create(&why)) {
-    state.SkipWithError(("needs a private network namespace: " + why).c_str());
-    return;
-  }
-  ecat_sim::SimBus sim({ecat_sim::SlaveConfig()});
+  ecat_sim::SimBus sim{{ecat_sim::SlaveConfig()}};
   ecat::Master master;
-  bool ok = false;
-  ns.run_inside([&] {
-    ok = sim.start(ecat_sim::VethNamespace::slave_if()) && master.open(ecat_sim::VethNamespace::master_if()) > 0;
-  });
-  static uint8_t image[4096];
-  if (!ok || master.config_init() != 1 || master.config_map_group(image, sizeof image) <= 0) {
-    state.SkipWithError("bus set-up failed");
-    return;
+  uint8_t image[4096] = {};
+
+  bool ready(benchmark::State& state) {
+    std::string why;
+    if (!ns.create(&why)) {
+      state.SkipWithError(("needs a private network namespace: " + why).c_str());
+      return false;
+    }
+    bool ok = false;
+    ns.run_inside([&] {
+      ok = sim.start(ecat_sim::VethNamespace::slave_if()) && master.open(ecat_sim::VethNamespace::master_if()) > 0;
+    });
+    if (!ok || master.config_init() != 1 || master.config_map_group(image, sizeof image) <= 0) {
+      state.SkipWithError("bus set-up failed");
+      return false;
+    }
+    return true;
   }
+};
+
+void BM_EtherCatCycle5ms(benchmark::State& state) {
+  auto bus = std::make_unique<VethBus>();
+  if (!bus->ready(state)) return;
+  ecat::Master& master = bus->master;
+  ecat_sim::SimBus& sim = bus->sim;
+  uint8_t* image = bus->image;
   master.state_check(0, ecat::kStateSafeOp, 2000000);
   master.send_process_data();
   master.receive_process_data(ecat::kTimeoutReturnUs);
@@ -142,23 +158,10 @@ BENCHMARK(BM_EtherCatCycle5ms)->Iterations(1)->Unit(benchmark::kSecond)->UseReal
 
 // The cost of one exchange alone, back to back.
 void BM_EtherCatExchange(benchmark::State& state) {
-  ecat_sim::VethNamespace ns;
-  std::string why;
-  if (!ns.create(&why)) {
-    state.SkipWithError(("needs a private network namespace: " + why).c_str());
-    return;
-  }
-  ecat_sim::SimBus sim({ecat_sim::SlaveConfig()});
-  ecat::Master master;
-  bool ok = false;
-  ns.run_inside([&] {
-    ok = sim.start(ecat_sim::VethNamespace::slave_if()) && master.open(ecat_sim::VethNamespace::master_if()) > 0;
-  });
-  static uint8_t image[4096];
-  if (!ok || master.config_init() != 1 || master.config_map_group(image, sizeof image) <= 0) {
-    state.SkipWithError("bus set-up failed");
-    return;
-  }
+  auto bus = std::make_unique<VethBus>();
+  if (!bus->ready(state)) return;
+  ecat::Master& master = bus->master;
+  ecat_sim::SimBus& sim = bus->sim;
   int64_t lost = 0;
   for (auto _ : state) {
     master.send_process_data();

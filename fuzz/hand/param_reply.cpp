@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         morvx::handle_param_reply(h, view);
         break;
     case 1:
-        morvx::handle_ota_reply(h, view);
+        morvx::queue_ota_reply(h, view);
         break;
     case 2:
         morvx::decode_canfd(h, 0x581, view);  // canfd_node_id 1: parameter reply id

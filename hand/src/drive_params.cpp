@@ -158,7 +158,7 @@ int set_ota_send_data(HandCore& h, const uint8_t* data, unsigned len) {
     return kOk;
 }
 
-int handle_ota_reply(HandCore& h, ByteView reply) {
+int queue_ota_reply(HandCore& h, ByteView reply) {
     if (reply.empty() || reply.size() > kOtaReplyMaxBytes) return kFrameRejected;
     std::lock_guard<std::mutex> lock(h.ota_mutex);
     if (h.ota_replies.size() >= kOtaQueueLimit) return kTimedOut;  // queue full: dropped

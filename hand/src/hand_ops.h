@@ -125,7 +125,7 @@ int handle_param_reply(HandCore& h, ByteView reply);
 int set_ota_send_data(HandCore& h, const uint8_t* data, unsigned len);
 int get_ota_recv_data(HandCore& h, uint8_t* buffer, int* length);
 // An OTA reply body: queued for get_ota_recv_data (at most 32).
-int handle_ota_reply(HandCore& h, ByteView reply);
+int queue_ota_reply(HandCore& h, ByteView reply);
 
 // ---- tactile channels (tactile_channels.cpp, sensor_geometry.cpp) -----------
 using SensorLayout = std::vector<std::pair<float, float>>;

@@ -93,7 +93,7 @@ int decode_canfd(HandCore& h, unsigned id, ByteView payload) {
     const unsigned node = static_cast<unsigned>(h.canfd_node_id);
     if (id == node + kStatusIdOffset) return decode_status_reply(h, payload);
     if (id == node + kParamReplyIdOffset) return handle_param_reply(h, payload);
-    if (id == node + kOtaReplyIdOffset) return handle_ota_reply(h, payload);
+    if (id == node + kOtaReplyIdOffset) return queue_ota_reply(h, payload);
     return kOk;
 }
 
@@ -128,7 +128,7 @@ int handle_rs485_frame(HandCore& h, ByteView frame) {
     h.frame_log.log_frame(body.data(), body.size(), false);
     if (!ours) return kOk;
     if (start == 'X') return handle_param_reply(h, body);
-    if (start == 'p') return handle_ota_reply(h, body);
+    if (start == 'p') return queue_ota_reply(h, body);
     return kOk;
 }
 

@@ -63,7 +63,7 @@ std::shared_ptr<RS485NodeEndpoint> find_pollable(EndpointMap::iterator first, En
 
 }  // namespace
 
-std::vector<uint8_t> build_rs485_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload) {
+std::vector<uint8_t> build_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> frame;
     frame.reserve(payload.size() + 4);
     // Codes above 0x0FFF (OTA, 0x9000) carry their function in the high byte;
@@ -223,7 +223,7 @@ void RS485SharedBusContext::Impl::worker_loop(std::shared_ptr<Impl> self) {
             if (wanted) {
                 sent = true;
                 try {
-                    s.transmit(build_rs485_frame(function_code, poll_target->node_id, payload));
+                    s.transmit(build_frame(function_code, poll_target->node_id, payload));
                 } catch (...) {
                     // Building the frame can only fail to allocate; the turn is spent.
                 }
@@ -382,7 +382,7 @@ void RS485SharedBusContext::set_poll_state(const std::shared_ptr<RS485NodeEndpoi
 
 bool RS485SharedBusContext::submit_request(const std::shared_ptr<RS485NodeEndpoint>& ep, uint16_t function_code,
                                            uint8_t node_id, std::vector<uint8_t>& payload, bool dry_run) {
-    std::vector<uint8_t> frame = build_rs485_frame(function_code, node_id, payload);
+    std::vector<uint8_t> frame = build_frame(function_code, node_id, payload);
     payload = frame;  // the caller keeps the exact bytes put on the line
     if (dry_run) return true;
     if (!ep) return false;

@@ -38,7 +38,7 @@ public:
 };
 
 // Wire frame host -> hand: function byte, node id, payload, CRC-16/MODBUS low byte first.
-std::vector<uint8_t> build_rs485_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload);
+std::vector<uint8_t> build_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload);
 
 // How the context reaches the hand behind an endpoint's owner. Both run with
 // the endpoint's mutex held; the poll provider on the worker thread, the frame

@@ -46,7 +46,7 @@ bool submit_rs485_payload(HandCore& h, uint16_t function_code, uint8_t node_id, 
 
     if (dry_run) {
         // Nothing would be queued: a temporary worker would only build the frame.
-        buffer = build_rs485_frame(function_code, node_id, buffer);
+        buffer = build_frame(function_code, node_id, buffer);
         return true;
     }
     // Not attached: a one-off context whose own worker sends this one frame.
@@ -56,7 +56,7 @@ bool submit_rs485_payload(HandCore& h, uint16_t function_code, uint8_t node_id, 
         once = std::make_shared<RS485SharedBusContext>();
     } catch (const std::system_error&) {
         // No worker thread could be started: the frame cannot go out.
-        buffer = build_rs485_frame(function_code, node_id, buffer);
+        buffer = build_frame(function_code, node_id, buffer);
         return false;
     }
     once->set_send_function(h.active_send_rs485 ? *h.active_send_rs485 : send_data_callback());

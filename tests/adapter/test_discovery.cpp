@@ -350,3 +350,64 @@ TEST_F(SimAdapterTest, DeviceIdRoundTrip) {
   a->refuse_next(0x8A);
   EXPECT_EQ(CAN_GetDevID(0, &id), -1);
 }
+
+TEST_F(SimAdapterTest, ScanWithNoUsbDeviceSetsNotConnected) {
+  kitusb::set_last_error(kitusb::UsbError::kNone);
+  EXPECT_EQ(CAN_ScanDevice(), 0);
+  EXPECT_EQ(kitusb::last_error(), kitusb::UsbError::kNotConnected);
+  kitusb::set_last_error(kitusb::UsbError::kNone);
+  EXPECT_EQ(USB_ScanDevice(0xA8FA, 0x8598), 0);
+  EXPECT_EQ(kitusb::last_error(), kitusb::UsbError::kNotConnected);
+}
+
+TEST_F(SimAdapterTest, UsbScanKeepsTypesAndBypassesTheCache) {
+  SimAdapterConfig classic;
+  classic.serial = "A120000000000000";
+  plug(classic);
+  ASSERT_EQ(CAN_ScanDevice(), 1);
+  SimAdapterConfig other;
+  other.serial = "F060000000000000";
+  other.vendor_id = 0x1234;
+  other.product_id = 0x5678;
+  plug(other);
+  plug(other);
+  tavrix::library().scanned = false;
+  EXPECT_EQ(USB_ScanDevice(0x1234, 0x5678), 2);
+  EXPECT_FALSE(tavrix::library().scanned);  // the scanned flag is left alone
+  // Types and clocks stay as the last adapter scan set them.
+  EXPECT_EQ(CAN_GetDevType(0), 0);
+  EXPECT_EQ(CAN_GetDevPlck(0), 120000000);
+  EXPECT_EQ(CAN_GetDevType(1), 0);
+  // The USB scan did not remember the list count, so the adapter scan
+  // rebuilds the table instead of answering with the USB scan's count.
+  EXPECT_EQ(CAN_ScanDevice(), 1);
+  EXPECT_TRUE(tavrix::library().scanned);
+}
+
+TEST_F(SimAdapterTest, RepeatedInitsSendAgainOnlyWhenTheModeNeedsIt) {
+  auto a = open_one();
+  CANFD_InitConfig fd = kit_fd_config(0);
+  ASSERT_EQ(CANFD_Init(0, &fd), 0);
+  EXPECT_FALSE(tavrix::library().slots[0].fd_records);
+  // Identical, initialised, but without FD records: sent again.
+  ASSERT_EQ(CANFD_Init(0, &fd), 0);
+  EXPECT_EQ(commands(*a), (std::vector<uint8_t>{0x61, 0x61}));
+  // Only the record-mode byte differs (not compared): FD-record mode without sending.
+  fd.fd_records = 1;
+  ASSERT_EQ(CANFD_Init(0, &fd), 0);
+  EXPECT_TRUE(tavrix::library().slots[0].fd_records);
+  EXPECT_EQ(a->requests().size(), 2u);
+  // An identical classic init in FD-record mode is sent and leaves that mode.
+  CAN_InitConfig c{};
+  c.baud = 1000000;
+  c.prescaler = 4;
+  c.tseg1 = 15;
+  c.tseg2 = 4;
+  c.sjw = 2;
+  ASSERT_EQ(CAN_Init(0, &c), 0);
+  tavrix::library().slots[0].fd_records = true;
+  ASSERT_EQ(CAN_Init(0, &c), 0);
+  EXPECT_FALSE(tavrix::library().slots[0].fd_records);
+  ASSERT_EQ(CAN_Init(0, &c), 0);
+  EXPECT_EQ(commands(*a), (std::vector<uint8_t>{0x61, 0x61, 0x61, 0x61}));
+}

@@ -372,3 +372,72 @@ TEST_F(SimAdapterTest, ReceiveWaitsForTheTimeOutWhenNothingArrives) {
   EXPECT_GE(waited, std::chrono::milliseconds(90));
   EXPECT_EQ(CAN_Receive(0, nullptr, 1, 10), -1);
 }
+
+TEST_F(SimAdapterTest, PollStopsAfterStatusReportAndShortBatch) {
+  auto a = open_one(full_packing());
+  // A status report ends the poll: the batch behind it stays on the pipe.
+  a->inject_read(reply_bytes({header(0x86, 0, 2), 0x00000001}));
+  a->inject_read(reply_bytes({header(0xA1, 0, 6), 0x20000000, 1, 1u << 7, 0xAA, 0}));
+  EXPECT_EQ(CAN_GetReceiveNum(0), 0);
+  EXPECT_EQ(a->queued_reads(), 1u);
+  // A batch shorter than 1900 bytes ends the poll as well.
+  a->inject_read(reply_bytes({header(0xA1, 0, 6), 0x40000000, 2, 1u << 7, 0xBB, 0}));
+  EXPECT_EQ(CAN_GetReceiveNum(0), 1);
+  EXPECT_EQ(a->queued_reads(), 1u);
+  EXPECT_EQ(CAN_GetReceiveNum(0), 2);
+  // Another command's reply with a good checksum is dropped and the poll reads on.
+  a->inject_read(reply_bytes({header(0x7A, 0, 2), 5}));
+  a->inject_read(reply_bytes({header(0xA1, 0, 6), 0x60000000, 3, 1u << 7, 0xCC, 0}));
+  EXPECT_EQ(CAN_GetReceiveNum(0), 3);
+  EXPECT_EQ(a->queued_reads(), 0u);
+}
+
+TEST_F(SimAdapterTest, FlushClearsStatusButKeepsRing) {
+  auto a = open_one();
+  a->send_status_report(0x0A0B3075);
+  a->receive_from_bus(bus_frame(0x21, 1), 0);
+  // The status report ends the first poll; the second fetches the frame.
+  EXPECT_EQ(CAN_GetReceiveNum(0), 0);
+  EXPECT_EQ(CAN_GetReceiveNum(0), 1);
+  ASSERT_EQ(CAN_SetFilter(0, 0, 0, 0, 0, 0), 0);  // flushes
+  CAN_Status s;
+  std::memset(&s, 0xA5, sizeof(s));
+  ASSERT_EQ(CAN_GetStatus(0, &s), 0);
+  EXPECT_EQ(s.bus_state, 0);
+  EXPECT_EQ(s.error_code, 0);
+  EXPECT_EQ(s.tx_error_count, 0);
+  EXPECT_EQ(s.rx_error_count, 0);
+  EXPECT_EQ(s.time_stamp, 0u);
+  CAN_Frame out;
+  ASSERT_EQ(CAN_Receive(0, &out, 1, 100), 1);
+  EXPECT_EQ(out.id, 0x21u);
+}
+
+TEST_F(SimAdapterTest, TransmitNumRetriesOnlyEmptyFailures) {
+  auto a = open_one();
+  uint8_t ack[100];
+  a->inject_ack({3, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  a->fail_reads(simadapter::kAckPipe, 9, kitusb::UsbError::kTimeout);
+  EXPECT_EQ(CAN_GetTransmitNum(0, ack), 1);  // the tenth attempt reads it
+  EXPECT_EQ(ack[0], 3);
+  a->inject_ack({4, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  a->fail_reads(simadapter::kAckPipe, 10, kitusb::UsbError::kTimeout);
+  EXPECT_EQ(CAN_GetTransmitNum(0, ack), 0);
+  EXPECT_EQ(CAN_GetTransmitNum(100, ack), 0);
+  EXPECT_EQ(CAN_GetTransmitNum(-1, ack), 0);
+}
+
+TEST_F(SimAdapterTest, RefusedOrEmptyTransmitLeavesRecordsAndStatus) {
+  auto a = open_one();
+  a->set_ack(-1, 0x11, 0x0A0B3075);
+  CAN_Frame f = can_frame(1, 12);
+  EXPECT_EQ(CAN_Transmit(1, &f, 1, 100), -1);  // beyond the adapter count
+  EXPECT_EQ(f.dlc, 12);                         // untouched
+  int status = 55;
+  EXPECT_EQ(CAN_TransmitRt(0, &f, 0, &status, 100), 0);
+  EXPECT_EQ(status, 55);
+  EXPECT_TRUE(a->requests().empty());
+  CAN_Status s;
+  ASSERT_EQ(CAN_GetStatus(0, &s), 0);
+  EXPECT_EQ(s.bus_state, 0);  // as the open's flush left it
+}

@@ -90,6 +90,23 @@ TEST_F(CanfdMasterTest, ConnectRefusesABadIndexAndDisconnectIsIdempotent) {
   EXPECT_TRUE(master_->disconnect());
 }
 
+// On an 80 MHz adapter the timing is taken as given, so the init request
+// carries the record exactly as connect() filled it.
+TEST_F(CanfdMasterTest, InitRecordCarriesTheFixedTiming) {
+  ASSERT_EQ(demos::CANFDMaster::scan().size(), 1u);
+  ASSERT_TRUE(master_->connect(0, 1000000, 5000000));
+  std::vector<uint32_t> init;
+  for (const simadapter::SimRequest& r : adapter_->requests())
+    if (r.command == 0x61) init = r.words;
+  ASSERT_EQ(init.size(), 7u) << "CAN-FD init: header and six words";
+  EXPECT_EQ(init[1], 1000000u);     // baud
+  EXPECT_EQ(init[2], 5000000u);     // data_baud
+  EXPECT_EQ(init[3], 0x05081F02u);  // prescaler 2, tseg1 31, tseg2 8, sjw 5
+  EXPECT_EQ(init[4], 0x02040B01u);  // data: prescaler 1, tseg1 11, tseg2 4, sjw 2
+  EXPECT_EQ(init[5], 0x00010007u);  // mode 7, option 0, fd_records 1
+  EXPECT_TRUE(adapter_->fd_record_mode());
+}
+
 TEST_F(CanfdMasterTest, EveryFrameLeavesWith64DataBytes) {
   ASSERT_EQ(demos::CANFDMaster::scan().size(), 1u);
   ASSERT_TRUE(master_->connect(0, 1000000, 5000000));

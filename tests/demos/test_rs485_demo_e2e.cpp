@@ -33,6 +33,8 @@ TEST_F(Rs485DemoTest, MotionTestRunsRowsAndEndsOnEsc) {
   ASSERT_TRUE(demo_.wait_for_output("line: 1 positions:", 30s)) << demo_.out();
   ASSERT_TRUE(demo_.write_stdin("x"));  // another key: consumed, ignored
   ASSERT_TRUE(demo_.wait_for_output("line: 2 positions:", 10s)) << demo_.out();
+  // After row 6 the table starts again at row 0.
+  ASSERT_TRUE(demo_.wait_for_output("line: 0 positions:", 20s, 2)) << demo_.out();
   ASSERT_TRUE(demo_.write_stdin(kEsc));
   ASSERT_EQ(demo_.wait_exit(20s), 0) << demo_.out() << demo_.err();
 
@@ -45,7 +47,18 @@ TEST_F(Rs485DemoTest, MotionTestRunsRowsAndEndsOnEsc) {
   EXPECT_NE(out.find("Waiting for enable...\nHoming node...\nStarting cyclic motion test...\nPress Esc to exit.\n"),
             std::string::npos);
   EXPECT_NE(out.find("line: 0 positions: 10000 0 0 0 0 0 retn: 0\n"), std::string::npos);
-  EXPECT_NE(out.find("line: 1 positions: 0 10000 0 0 0 0 retn: 0\n"), std::string::npos);
+  // Each row moves one joint to 10000, row 2 brings all back to 0, one row a
+  // second, in this order.
+  const std::string rows =
+      "line: 0 positions: 10000 0 0 0 0 0 retn: 0\n"
+      "line: 1 positions: 0 10000 0 0 0 0 retn: 0\n"
+      "line: 2 positions: 0 0 0 0 0 0 retn: 0\n"
+      "line: 3 positions: 0 0 10000 0 0 0 retn: 0\n"
+      "line: 4 positions: 0 0 0 10000 0 0 retn: 0\n"
+      "line: 5 positions: 0 0 0 0 10000 0 retn: 0\n"
+      "line: 6 positions: 0 0 0 0 0 10000 retn: 0\n"
+      "line: 0 positions: 10000 0 0 0 0 0 retn: 0\n";
+  EXPECT_NE(out.find(rows), std::string::npos) << out;
   EXPECT_NE(out.find("Esc pressed, exiting...\n"), std::string::npos);
   EXPECT_EQ(demo_.err(), "");
 
@@ -75,6 +88,16 @@ TEST_F(Rs485DemoTest, SensorDisplayRedrawsInPlace) {
   EXPECT_NE(out.find("\x1b[2K  [Sensor  1] pressure["), std::string::npos);
   EXPECT_NE(out.find(" NF["), std::string::npos);
   EXPECT_NE(out.find("\nEsc pressed, exiting...\n"), std::string::npos);
+  // A block: the rule, then channels 1, 3, 5, 7, 9 and 11, one line each.
+  const size_t block = out.find("\x1b[2K----------------------------------------\n");
+  size_t at = block;
+  for (const char* id : {" 1", " 3", " 5", " 7", " 9", "11"}) {
+    const size_t line = out.find('\n', at) + 1;
+    const std::string head = std::string("\x1b[2K  [Sensor ") + id + "] pressure[";
+    EXPECT_EQ(out.compare(line, head.size(), head), 0)
+        << "channel " << id << " in " << out.substr(block, 400);
+    at = line;
+  }
 }
 
 TEST_F(Rs485DemoTest, EmptyPortAnswerFailsWithoutIndexing) {

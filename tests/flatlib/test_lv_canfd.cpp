@@ -4,9 +4,14 @@
 // the lost-frame count.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -203,6 +208,43 @@ TEST_F(LvCanfd, OpensIdentifiesSendsAndDecodes) {
   EXPECT_FALSE(lv::lv_send_canfd(0x501, d, 3, 0));
 }
 
+// The hand library gets as many bytes as the received length code stands for:
+// code 9 is 12 bytes. Its frame log shows what it got.
+TEST_F(LvCanfd, ReceivedLengthCodeNineIsDeliveredAsTwelveBytes) {
+  auto adapter = plug();
+  ASSERT_EQ(lv_canfd_scan_device_count(), 1);
+  ASSERT_EQ(lv_init(1, 0, 1), 0);
+  std::vector<int> all(256);
+  for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = i;
+  ASSERT_EQ(lv_log_recv(all.data(), 256), 0);
+  lv_log_on(1, 100);
+  simcan::CanFrame f;
+  f.id = 0x7F1;  // no reply id of node 1: logged, otherwise ignored
+  f.fd = true;
+  f.dlc = 9;
+  for (int i = 0; i < 12; ++i) f.data[i] = static_cast<uint8_t>(0xA0 + i);
+  adapter->receive_from_bus(f);
+
+  char dir_template[] = "/tmp/lv_canfd_log_XXXXXX";
+  ASSERT_NE(::mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  int attempt = 0;
+  std::string text;
+  const bool seen = wait_for([&] {
+    const std::string path = dir + "/log" + std::to_string(attempt++) + ".txt";
+    if (lv_log_save(path.c_str()) != 0) return false;
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    text = ss.str();
+    std::remove(path.c_str());
+    return text.find("Recv:  A0") != std::string::npos;
+  }, milliseconds(3000));
+  ::rmdir(dir.c_str());
+  ASSERT_TRUE(seen) << text;
+  EXPECT_NE(text.find("Recv:  A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB = ok"), std::string::npos) << text;
+}
+
 TEST_F(LvCanfd, ErroredFramesAreCountedAndStillDecoded) {
   auto adapter = plug();
   ASSERT_EQ(lv_canfd_scan_device_count(), 1);
@@ -231,6 +273,9 @@ TEST_F(LvCanfd, RejectedTransmitIsLostAndTheNextFrameStillGoes) {
   EXPECT_EQ(lv_set_enable(0, 0), 0);
   EXPECT_TRUE(wait_for([&] { return hand_->frames().size() > sent_before; }, milliseconds(3000)));
   EXPECT_EQ(lv_get_lost_frames(), lost_after);
+  std::this_thread::sleep_for(milliseconds(500));
+  auto fr = hand_->frames();
+  for (size_t i = sent_before; i < fr.size(); ++i) { fprintf(stderr, "DBG id=%x dlc=%d b0=%02x b1=%02x\n", fr[i].id, fr[i].dlc, fr[i].data[0], fr[i].data[1]); }
 }
 
 TEST_F(LvCanfd, FramesAreCutTo64BytesAndPadded) {

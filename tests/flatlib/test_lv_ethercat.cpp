@@ -39,6 +39,22 @@ TEST(AdapterFilter, HidesWirelessVirtualAndTunnelAdapters) {
   EXPECT_FALSE(lv::adapter_filtered_out("ecm0", "ecm0"));
 }
 
+// Every filter word hides an adapter in any letter case, whether it stands in
+// the name or in the description; words that only resemble them do not.
+TEST(AdapterFilter, EachOfTheThirteenWordsHidesInNameOrDescription) {
+  const char* const words[] = {"WAN Miniport", "Wi-Fi",   "WiFi",   "Wireless", "BlueTooth",
+                               "VMware",       "Virtual", "LoopBack", "TAP-",   "VPN",
+                               "Wintun",       "Teredo",  "ISATAP"};
+  for (const char* w : words) {
+    const std::string word(w);
+    EXPECT_TRUE(lv::adapter_filtered_out("eth" + word + "1", "Gigabit Ethernet")) << word;
+    EXPECT_TRUE(lv::adapter_filtered_out("eth1", "Adapter " + word + " 2")) << word;
+  }
+  EXPECT_FALSE(lv::adapter_filtered_out("wan0", "Miniport"));
+  EXPECT_FALSE(lv::adapter_filtered_out("wi_fi0", "Wi Fi"));
+  EXPECT_FALSE(lv::adapter_filtered_out("enp3s0", "Realtek PCIe GbE Family Controller"));
+}
+
 // A TxPDO image with layout code 0x00: 27 joints of position, velocity and
 // current from byte 2, status bytes from byte 164.
 std::vector<uint8_t> tpdo_image(uint16_t first_position) {
@@ -151,6 +167,27 @@ TEST_F(LvEthercat, RunsTheHandThroughProcessData) {
   lv_close();
   EXPECT_EQ(lv_is_connected(), 0);
   EXPECT_EQ(lv_get_lost_frames(), 0);
+}
+
+// The input thread waits a second before its first poll, then passes the
+// inputs on every 10 ms.
+TEST_F(LvEthercat, FirstInputsReachTheHandOnlyAfterTheFirstPollDelay) {
+  ASSERT_TRUE(start_slaves());
+  const int index = index_of_master_port();
+  ASSERT_GE(index, 0);
+  sim_->set_inputs(1, tpdo_image(1500));
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(init_inside(index, 1), 0);
+  // Checked only while less than 600 ms have passed since lv_init began, so a
+  // slow machine can only shorten the check, never fail it.
+  while (std::chrono::steady_clock::now() - t0 < milliseconds(600)) {
+    int pos = -1;
+    ASSERT_EQ(lv_get_now_position(1, &pos), 0);
+    EXPECT_EQ(pos, 0);
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  int pos = 0;
+  EXPECT_TRUE(wait_for([&] { return lv_get_now_position(1, &pos) == 0 && pos != 0; }, milliseconds(5000)));
 }
 
 TEST_F(LvEthercat, SilentBusCountsLostCyclesAndRecovers) {
@@ -267,6 +304,39 @@ TEST_F(LvEthercat, LinkWritesOnlyTheBytesGivenAndRefusesTooMany) {
   link.stop();
   EXPECT_FALSE(link.in_op());
   EXPECT_FALSE(link.write_outputs(1, ten, 10));
+  EXPECT_EQ(link.lost_count(), 0u);
+}
+
+// A recovery rebuilds the output image from zeros: a later write of part of
+// the image sends zeros in the rest of it, and the lost count starts again.
+TEST_F(LvEthercat, RecoveryStartsTheOutputImageFromZeros) {
+  ASSERT_TRUE(start_slaves());
+  lv::EtherCATLink link;
+  bool op = false;
+  ns_.run_inside([&] {
+    const auto descriptions = link.list_adapters();
+    for (size_t i = 0; i < descriptions.size(); ++i) {
+      if (descriptions[i] == "ecm0" && link.open(static_cast<int>(i))) op = link.go_operational();
+    }
+    link.start_cycle();  // the cycle thread, and so the recovery, runs in the namespace
+  });
+  ASSERT_TRUE(op);
+  const std::vector<uint8_t> full(64, 0x11);
+  ASSERT_TRUE(link.write_outputs(1, full.data(), 64));
+  ASSERT_TRUE(wait_for([&] { return sim_->outputs(1) == full; }, milliseconds(3000)));
+
+  sim_->set_silent(true);
+  ASSERT_TRUE(wait_for([&] { return link.lost_count() > 20; }, milliseconds(5000)));
+  sim_->set_silent(false);
+  ASSERT_TRUE(wait_for([&] { return link.in_op() && link.lost_count() < 10; }, milliseconds(20000)));
+
+  uint8_t ten[10];
+  for (int i = 0; i < 10; ++i) ten[i] = static_cast<uint8_t>(0xD0 + i);
+  std::vector<uint8_t> expected(64, 0);
+  std::copy(ten, ten + 10, expected.begin());
+  ASSERT_TRUE(wait_for([&] { return link.write_outputs(1, ten, 10); }, milliseconds(3000)));
+  EXPECT_TRUE(wait_for([&] { return sim_->outputs(1) == expected; }, milliseconds(3000)));
+  link.stop();
   EXPECT_EQ(link.lost_count(), 0u);
 }
 

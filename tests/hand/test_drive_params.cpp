@@ -344,12 +344,12 @@ TEST_F(DriveParamsTest, OtaQueueIsBoundedAt32) {
     for (int i = 0; i < 32; ++i) {
         Bytes r = reply;
         r.push_back(static_cast<uint8_t>(i));
-        ASSERT_EQ(handle_ota_reply(core_, ByteView(r.data(), r.size())), 0) << i;
+        ASSERT_EQ(queue_ota_reply(core_, ByteView(r.data(), r.size())), 0) << i;
     }
-    EXPECT_EQ(handle_ota_reply(core_, ByteView(reply.data(), reply.size())), 7);
+    EXPECT_EQ(queue_ota_reply(core_, ByteView(reply.data(), reply.size())), 7);
     Bytes too_long(65, 0x11);
-    EXPECT_EQ(handle_ota_reply(core_, ByteView(too_long.data(), too_long.size())), 8);
-    EXPECT_EQ(handle_ota_reply(core_, ByteView()), 8);
+    EXPECT_EQ(queue_ota_reply(core_, ByteView(too_long.data(), too_long.size())), 8);
+    EXPECT_EQ(queue_ota_reply(core_, ByteView()), 8);
 
     // Oldest first; the dropped one never appears.
     for (int i = 0; i < 32; ++i) {
@@ -373,8 +373,8 @@ TEST_F(DriveParamsTest, OtaReceiveSizeQueryAndTruncation) {
 
     Bytes reply{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     Bytes full(64, 0x5A);
-    ASSERT_EQ(handle_ota_reply(core_, ByteView(reply.data(), reply.size())), 0);
-    ASSERT_EQ(handle_ota_reply(core_, ByteView(full.data(), full.size())), 0);
+    ASSERT_EQ(queue_ota_reply(core_, ByteView(reply.data(), reply.size())), 0);
+    ASSERT_EQ(queue_ota_reply(core_, ByteView(full.data(), full.size())), 0);
 
     len = 0;
     EXPECT_EQ(get_ota_recv_data(core_, nullptr, &len), 0);

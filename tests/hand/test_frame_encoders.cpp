@@ -269,6 +269,33 @@ TEST_F(EncoderTest, ClassicCanCoupledPairsGoTogether) {
     EXPECT_EQ(read_le16(&hand->last_can[22 + 5]), 1820);
 }
 
+// Each servo of a coupled pair carries its own joint's speed and current,
+// also when the first pair's positions are exchanged.
+TEST_F(EncoderTest, ClassicCanCoupledPairKeepsEachJointsSpeedAndCurrent) {
+    make_hand(3, 2);
+    hand->dry_run = true;
+    hand->min_angle[1] = -20.0f;  // joint 2 (node 1): range 40 degrees
+    hand->max_angle[1] = 20.0f;
+    hand->min_angle[2] = 0.0f;  // joint 3 (node 2): range 100 degrees
+    hand->max_angle[2] = 100.0f;
+    hand->angular_velocity.write(1, 10.0f);  // 10 / 40 * 1000 = 250
+    hand->angular_velocity.write(2, 50.0f);  // 50 / 100 * 1000 = 500
+    hand->angular_velocity.publish();
+    hand->max_current.write(1, 500);  // 400 = 0x190
+    hand->max_current.write(2, 250);  // 200 = 0xC8
+    hand->max_current.publish();
+    for (int direction : {0, 1}) {
+        hand->hand_direction = direction;
+        build_can_request(*hand, kMotion);
+        const Bytes& b = hand->last_can;
+        ASSERT_EQ(b.size(), 16u * 11u);
+        EXPECT_EQ(Bytes(b.begin() + 11, b.begin() + 15), (Bytes{0x01, 0, 0, 0}));
+        EXPECT_EQ(Bytes(b.begin() + 18, b.begin() + 22), (Bytes{0xFA, 0x00, 0x90, 0x01})) << direction;
+        EXPECT_EQ(Bytes(b.begin() + 22, b.begin() + 26), (Bytes{0x02, 0, 0, 0}));
+        EXPECT_EQ(Bytes(b.begin() + 29, b.begin() + 33), (Bytes{0xF4, 0x01, 0xC8, 0x00})) << direction;
+    }
+}
+
 TEST_F(EncoderTest, ClassicCanSendsThroughCallbackWithNodeIds) {
     make_hand(3, 0);
     build_can_request(*hand, kMotion);

@@ -96,6 +96,18 @@ TEST_F(CanFdHand, JointZeroAddressesAllTwentySevenSlots) {
     }
 }
 
+TEST_F(CanFdHand, ControlModeKeepsTheLowByteAndTheCommand) {
+    hand.core()->joint_command[1] = 4;
+    ASSERT_EQ(hand.set_control_mode(2, 0x103), 0);
+    int m = 0;
+    ASSERT_EQ(hand.get_control_mode(2, &m), 0);
+    EXPECT_EQ(m, 3);
+    const auto frames = rec.frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].data[4], 0x23);  // mode 3 | home option b 1 << 5
+    EXPECT_EQ(frames[0].data[5], 4) << "the command byte is left as it was";
+}
+
 TEST_F(CanFdHand, OutOfRangeJointsAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(hand.set_control_mode(7, 1), 1);
     EXPECT_EQ(hand.set_control_mode(-1, 1), 1);
@@ -288,6 +300,15 @@ TEST(HandClassLayer, SensorOrder) {
     const int32_t expected[6] = {11, 2, 5, 7, 9, 11};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(map[i], expected[i]) << i;
     EXPECT_EQ(map[6], 0);
+}
+
+TEST(HandClassLayer, HandTypeRestoresDefaultSensorFormats) {
+    Morvane hand;
+    ASSERT_EQ(hand.set_sensor_data_format(1), 0);
+    ASSERT_EQ(hand.core()->channel_format[3], 2);
+    ASSERT_EQ(hand.set_hand_type(0), 0);
+    for (int ch = 1; ch <= 10; ++ch) EXPECT_EQ(hand.core()->channel_format[ch], 1) << ch;
+    EXPECT_EQ(hand.core()->channel_format[11], 0);
 }
 
 TEST(HandClassLayer, SerialNumberCopyRules) {

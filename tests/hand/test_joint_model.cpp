@@ -104,6 +104,21 @@ TEST_F(JointModel, BackFromHandType2RestoresPositionRanges) {
     EXPECT_EQ(target_position(2), 5000) << "joint 2 spans 0..30 degrees over 0..10000 again";
 }
 
+TEST_F(JointModel, SixJointHandAngleLimits) {
+    const float type0[6] = {60.0f, 30.0f, 80.0f, 80.0f, 80.0f, 80.0f};
+    const float type1[6] = {91.0f, 59.0f, 72.0f, 72.0f, 72.0f, 74.0f};
+    for (int type : {0, 1}) {
+        ASSERT_EQ(hand.set_hand_type(2), 0);  // leave non-zero limits in every slot first
+        ASSERT_EQ(hand.set_hand_type(type), 0);
+        const float* max = type == 0 ? type0 : type1;
+        for (int s = 0; s < kJointSlots; ++s) {
+            EXPECT_EQ(h.min_angle[s], 0.0f) << "type " << type << " slot " << s;
+            EXPECT_EQ(h.max_angle[s], s < 6 ? max[s] : 0.0f) << "type " << type << " slot " << s;
+            EXPECT_EQ(h.joint_to_node[s].load(), s + 1) << "type " << type << " slot " << s;
+        }
+    }
+}
+
 TEST_F(JointModel, HandType1ChannelFormatsArePacked) {
     ASSERT_EQ(hand.set_hand_type(1), 0);
     for (int ch = 0; ch < kJointSlots; ++ch) EXPECT_EQ(h.channel_format[ch], 0) << ch;
@@ -175,6 +190,29 @@ TEST_F(JointModel, QuadraticCorrectionOfHandType1) {
     EXPECT_EQ(hand.set_angle_conversion_enable(-1), 1);
     ASSERT_EQ(hand.get_angle_conversion_enable(&on), 0);
     EXPECT_EQ(on, 0);
+}
+
+// Each finger joint has its own bend: angles 20, 36 and 50 degrees and the
+// middle position, worked out by hand from the joint's a, b, c.
+TEST_F(JointModel, CorrectionOfEachFingerJoint) {
+    ASSERT_EQ(hand.set_hand_type(1), 0);
+    const struct {
+        int slot;
+        int32_t at20, at36, at50;
+        float mid_angle;
+    } rows[] = {
+        {2, 2212, 4200, 6169, 41.9046f},
+        {3, 2260, 4276, 6251, 41.3220f},
+        {4, 2212, 4200, 6169, 41.9038f},
+        {5, 2096, 3987, 5869, 43.7727f},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(angle_to_position(h, r.slot, 20.0f), r.at20) << "slot " << r.slot;
+        EXPECT_EQ(angle_to_position(h, r.slot, 36.0f), r.at36) << "slot " << r.slot;
+        EXPECT_EQ(angle_to_position(h, r.slot, 50.0f), r.at50) << "slot " << r.slot;
+        EXPECT_NEAR(position_to_angle(h, r.slot, 5000), r.mid_angle, 1e-3f) << "slot " << r.slot;
+        EXPECT_EQ(angle_to_position(h, r.slot, h.max_angle[r.slot]), 10000) << "slot " << r.slot;
+    }
 }
 
 TEST_F(JointModel, CorrectionOnlyForHandType1) {
@@ -362,6 +400,14 @@ TEST_F(JointModel, StatusBits) {
     EXPECT_EQ(v, 1);
     ASSERT_EQ(get_homed(h, 1, &v), 0);
     EXPECT_EQ(v, 1);
+    // Run status 2 is an alarm: the alarm byte is the code, and a zero byte
+    // still reads as an alarm (9).
+    ASSERT_EQ(get_alarm_code(h, 1, &v), 0);
+    EXPECT_EQ(v, 9);
+    h.alarm_byte.write(0, 3);
+    h.alarm_byte.publish();
+    ASSERT_EQ(get_alarm_code(h, 1, &v), 0);
+    EXPECT_EQ(v, 3);
     report(0xC1);
     ASSERT_EQ(get_now_status(h, 1, &v), 0);
     EXPECT_EQ(v, 6);

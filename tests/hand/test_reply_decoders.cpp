@@ -5,6 +5,7 @@
 #include <string>
 
 #include "protocol_helpers.h"
+#include "reply_layout_table.h"
 #include "rs485_bus_context.h"
 #include "test_frame_support.h"
 
@@ -409,6 +410,180 @@ TEST_F(DecoderTest, ClassicCanCoupledPairAngles) {
     ASSERT_EQ(decode_can(*hand, 0x102, b.data(), 8), 0);
     EXPECT_NEAR(hand->now_angle.read(1), 10.0f, 1e-3);
     EXPECT_NEAR(hand->now_angle.read(2), 30.0f, 1e-3);
+}
+
+TEST_F(DecoderTest, ClassicCanCoupledPairSwapsTheFirstPairOnDirectionOne) {
+    make_hand(3, 2);
+    hand->hand_direction = 1;
+    // The first pair's servos are mounted the other way round: node 1 reports
+    // the flexion servo (1365), node 2 the side servo (1820).
+    const Bytes a{0xA0, 0x00, 0x55, 0x05, 0, 0, 0, 0};
+    const Bytes b{0xA0, 0x00, 0x1C, 0x07, 0, 0, 0, 0};
+    ASSERT_EQ(decode_can(*hand, 0x101, a.data(), 8), 0);
+    ASSERT_EQ(decode_can(*hand, 0x102, b.data(), 8), 0);
+    EXPECT_NEAR(hand->now_angle.read(1), 10.0f, 1e-3);
+    EXPECT_NEAR(hand->now_angle.read(2), 30.0f, 1e-3);
+}
+
+// ---- layout tables ---------------------------------------------------------------------
+
+TEST(ReplyLayouts, EveryRowOfTheStatusReplyTable) {
+    // code, count, first, item size, position, velocity, current, sensor, status in item
+    const uint8_t rows[20][9] = {
+        {0x50, 8, 0, 6, 1, 1, 1, 0, 0},   {0x51, 8, 8, 6, 1, 1, 1, 0, 0},   {0x52, 8, 16, 6, 1, 1, 1, 0, 0},
+        {0x53, 12, 0, 4, 1, 1, 0, 0, 0},  {0x54, 12, 12, 4, 1, 1, 0, 0, 0}, {0x55, 12, 0, 4, 1, 0, 1, 0, 0},
+        {0x56, 12, 12, 4, 1, 0, 1, 0, 0}, {0x5A, 30, 0, 2, 0, 0, 0, 0, 1},  {0x70, 5, 0, 12, 0, 0, 0, 1, 0},
+        {0x71, 1, 5, 36, 0, 0, 0, 1, 0},  {0x72, 2, 0, 30, 0, 0, 0, 1, 0},  {0x73, 2, 2, 30, 0, 0, 0, 1, 0},
+        {0x74, 2, 4, 30, 0, 0, 0, 1, 0},  {0xD0, 6, 0, 6, 1, 1, 1, 0, 0},   {0xDA, 6, 0, 2, 0, 0, 0, 0, 1},
+        {0xF0, 5, 0, 12, 0, 0, 0, 1, 0},  {0xF1, 1, 5, 36, 0, 0, 0, 1, 0},  {0xF2, 2, 0, 30, 0, 0, 0, 1, 0},
+        {0xF3, 2, 2, 30, 0, 0, 0, 1, 0},  {0xF4, 2, 4, 30, 0, 0, 0, 1, 0},
+    };
+    ASSERT_EQ(reply_layout_table.size(), 20u);
+    for (int i = 0; i < 20; ++i) {
+        const ReplyLayout& r = reply_layout_table[static_cast<std::size_t>(i)];
+        const uint8_t got[9] = {r.code,         r.count,       r.first,     r.item_size,     r.has_position,
+                                r.has_velocity, r.has_current, r.is_sensor, r.status_in_item};
+        for (int k = 0; k < 9; ++k) EXPECT_EQ(got[k], rows[i][k]) << "row " << i << " field " << k;
+        EXPECT_EQ(find_reply_layout(rows[i][0]), &r) << "row " << i;
+    }
+    for (uint8_t code : {0x00, 0x4F, 0x57, 0x59, 0x5B, 0x6F, 0x75, 0xCF, 0xD1, 0xD5, 0xEF, 0xF5, 0xFF})
+        EXPECT_EQ(find_reply_layout(code), nullptr) << int(code);
+}
+
+TEST(ReplyLayouts, TpdoLayoutByCode) {
+    struct Row {
+        uint8_t code;
+        int joints, status_offset, block_start, block_count;
+        std::array<int, 6> sizes;
+        int first_item;
+    };
+    const Row rows[] = {
+        {0x00, 27, 164, 0, 0, {{0, 0, 0, 0, 0, 0}}, 0},
+        {1, 16, 98, 114, 6, {{0, 0, 0, 0, 0, 0}}, 0},
+        {2, 16, 98, 114, 6, {{0, 0, 0, 0, 0, 0}}, 0},
+        {3, 12, 74, 86, 6, {{0, 0, 0, 0, 0, 0}}, 0},
+        {5, 12, 74, 86, 6, {{0, 0, 0, 0, 0, 0}}, 0},
+        {6, 6, 38, 44, 6, {{24, 24, 24, 24, 24, 26}}, 0},
+        {10, 6, 38, 44, 6, {{24, 24, 24, 24, 24, 26}}, 0},
+        {11, 4, 26, 30, 6, {{24, 24, 24, 24, 24, 26}}, 0},
+        {16, 4, 26, 30, 6, {{24, 24, 24, 24, 24, 26}}, 0},
+        {0x40, 0, 0, 2, 6, {{30, 30, 30, 30, 30, 30}}, 0},
+        {0x41, 0, 0, 2, 1, {{30, 30, 30, 30, 30, 30}}, 6},
+    };
+    for (const Row& r : rows) {
+        const TpdoLayout l = find_tpdo_layout(r.code);
+        EXPECT_EQ(l.joints, r.joints) << int(r.code);
+        EXPECT_EQ(l.status_offset, r.status_offset) << int(r.code);
+        EXPECT_EQ(l.block_count, r.block_count) << int(r.code);
+        if (r.block_count > 0) {
+            EXPECT_EQ(l.block_start, r.block_start) << int(r.code);
+            EXPECT_EQ(l.first_item, r.first_item) << int(r.code);
+            for (int k = 0; k < r.block_count; ++k) EXPECT_EQ(l.block_size[k], r.sizes[k]) << int(r.code) << " " << k;
+        }
+    }
+    for (uint8_t code : {17, 0x20, 0x3F, 0x42, 0x50, 0xFF}) {
+        const TpdoLayout l = find_tpdo_layout(code);
+        EXPECT_EQ(l.joints, 0) << int(code);
+        EXPECT_EQ(l.block_count, 0) << int(code);
+    }
+}
+
+// Each sensor item goes to its own channel, all of them full-format blocks.
+void map_items_to_channels(HandCore& h) {
+    for (int i = 0; i < 7; ++i) h.sensor_map[i] = i + 1;
+}
+
+TEST_F(DecoderTest, TpdoFingerImagesPlaceJointsStatusAndBlocks) {
+    make_hand(0);
+    map_items_to_channels(*hand);
+    // Code 11: four joints, status bytes at 26, blocks from 30 (24 x 5, 26).
+    Bytes img(192, 0);
+    img[0] = 11;
+    put16(img, 2 + 6 * 3, 777);
+    img[26 + 3] = 0x33;
+    img[30 + 24 * 5] = 255;  // first byte of the sixth block -> channel 6
+    img[30 + 24 * 5 - 1] = 0xEE;
+    ASSERT_EQ(decode_tpdo(*hand, view(img)), 0);
+    EXPECT_EQ(hand->raw_position.read(3), 777);
+    EXPECT_EQ(hand->status_byte.read(3), 0x33);
+    EXPECT_EQ(hand->raw_position.read(4), 0);  // slot 4 is not in this layout
+    for (int c = 1; c <= 6; ++c) EXPECT_EQ(hand->channel_sequence[c].load(), 2u) << c;
+    EXPECT_EQ(hand->channel_sequence[7].load(), 0u);
+    EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 6).pressure.at(0), 1.0f);
+
+    // Code 6: six joints, status bytes at 38, blocks from 44.
+    img.assign(192, 0);
+    img[0] = 6;
+    img[38 + 5] = 0x55;
+    img[44 + 24] = 51;  // first byte of the second block -> channel 2
+    ASSERT_EQ(decode_tpdo(*hand, view(img)), 0);
+    EXPECT_EQ(hand->status_byte.read(5), 0x55);
+    EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 2).pressure.at(0), 0.2f);
+}
+
+TEST_F(DecoderTest, TpdoSensorImageOfSixBlocks) {
+    make_hand(0);
+    map_items_to_channels(*hand);
+    Bytes img(192, 0);
+    img[0] = 0x40;
+    img[2 + 30 * 5] = 255;  // sixth block, item 5 -> channel 6
+    ASSERT_EQ(decode_tpdo(*hand, view(img)), 0);
+    for (int c = 1; c <= 6; ++c) EXPECT_EQ(hand->channel_sequence[c].load(), 2u) << c;
+    EXPECT_EQ(hand->channel_sequence[7].load(), 0u);
+    EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 6).pressure.at(0), 1.0f);
+}
+
+TEST_F(DecoderTest, SensorRepliesStartAtTheirFirstItem) {
+    make_hand(1);
+    map_items_to_channels(*hand);
+    // 0x71: one 36-byte block, item 5 -> channel 6.
+    Bytes b(2 + 36, 0);
+    b[0] = 0x71;
+    b[2] = 255;
+    ASSERT_EQ(decode_status_reply(*hand, view(b)), 0);
+    EXPECT_EQ(hand->channel_sequence[6].load(), 2u);
+    EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 6).pressure.at(0), 1.0f);
+    b.pop_back();
+    EXPECT_EQ(decode_status_reply(*hand, view(b)), 8);
+
+    // 0xF3 (RS485 answer to poll 0x73): items 2 and 3 -> channels 3 and 4.
+    Bytes f(2 + 60, 0);
+    f[0] = 0xF3;
+    f[32] = 51;
+    ASSERT_EQ(decode_status_reply(*hand, view(f)), 0);
+    EXPECT_EQ(hand->channel_sequence[3].load(), 2u);
+    EXPECT_EQ(hand->channel_sequence[4].load(), 2u);
+    EXPECT_EQ(hand->channel_sequence[5].load(), 0u);
+    EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 4).pressure.at(0), 0.2f);
+
+    // 0x70: five 12-byte blocks from item 0 -> channels 1 to 5.
+    Bytes g(2 + 60, 0);
+    g[0] = 0x70;
+    ASSERT_EQ(decode_status_reply(*hand, view(g)), 0);
+    EXPECT_EQ(hand->channel_sequence[1].load(), 2u);
+    EXPECT_EQ(hand->channel_sequence[4].load(), 4u);  // also written by the 0xF3 reply
+    EXPECT_EQ(hand->channel_sequence[5].load(), 2u);
+    EXPECT_EQ(hand->channel_sequence[6].load(), 2u);  // item 5 is not in this layout
+}
+
+TEST_F(DecoderTest, PositionAndVelocityReplyHasNoCurrent) {
+    make_hand(1);
+    hand->now_current.write(0, 99);
+    hand->now_current.publish();
+    // 0x53: 4-byte items (position, velocity), 12 item places, then status.
+    Bytes b(2 + 48 + 6, 0);
+    b[0] = 0x53;
+    b[1] = 6;
+    put16(b, 2, 2345);
+    put16(b, 4, static_cast<uint16_t>(-3));
+    b[50] = 0x12;
+    ASSERT_EQ(decode_status_reply(*hand, view(b)), 0);
+    EXPECT_EQ(hand->raw_position.read(0), 2345);
+    EXPECT_EQ(hand->now_position_velocity.read(0), -30);
+    EXPECT_EQ(hand->now_current.read(0), 99);
+    EXPECT_EQ(hand->status_byte.read(0), 0x12);
+    b.pop_back();
+    EXPECT_EQ(decode_status_reply(*hand, view(b)), 8);
 }
 
 }  // namespace

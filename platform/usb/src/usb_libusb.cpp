@@ -77,14 +77,18 @@ class LibusbDevice final : public UsbDevice {
     timeouts_ms_[pipe_id].store(timeout_ms, std::memory_order_relaxed);
   }
 
+  // Time-outs are kept under the pipe id the caller uses, whether or not it
+  // carries the direction bit, so a read of pipe 0x01 finds the time-out set
+  // for 0x01 rather than an unset (unlimited) one under 0x81.
   bool read_pipe(uint8_t pipe_id, uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
-    return bulk(static_cast<uint8_t>(pipe_id | LIBUSB_ENDPOINT_IN), buffer, length, transferred);
+    return bulk(static_cast<uint8_t>(pipe_id | LIBUSB_ENDPOINT_IN), pipe_timeout(pipe_id), buffer, length,
+                transferred);
   }
 
   bool write_pipe(uint8_t pipe_id, const uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
     // libusb takes a non-const buffer for both directions; OUT transfers only read it.
-    return bulk(static_cast<uint8_t>(pipe_id & ~LIBUSB_ENDPOINT_IN), const_cast<uint8_t*>(buffer), length,
-                transferred);
+    return bulk(static_cast<uint8_t>(pipe_id & ~LIBUSB_ENDPOINT_IN), pipe_timeout(pipe_id),
+                const_cast<uint8_t*>(buffer), length, transferred);
   }
 
   bool reset_pipe(uint8_t pipe_id) override {
@@ -105,9 +109,10 @@ class LibusbDevice final : public UsbDevice {
   }
 
  private:
-  bool bulk(uint8_t endpoint, uint8_t* buffer, uint32_t length, uint32_t* transferred) {
+  unsigned pipe_timeout(uint8_t pipe_id) const { return timeouts_ms_[pipe_id].load(std::memory_order_relaxed); }
+
+  bool bulk(uint8_t endpoint, unsigned timeout, uint8_t* buffer, uint32_t length, uint32_t* transferred) {
     int moved = 0;
-    unsigned timeout = timeouts_ms_[endpoint].load(std::memory_order_relaxed);
     int rc = libusb_bulk_transfer(handle_, endpoint, buffer, static_cast<int>(length), &moved, timeout);
     if (transferred) *transferred = moved > 0 ? static_cast<uint32_t>(moved) : 0;
     // A time-out after part of the data moved still delivered that part.

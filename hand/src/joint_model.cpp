@@ -104,19 +104,26 @@ void for_target_slots(const HandCore& h, int joint_id, F&& f) {
     }
 }
 
-void set_default_node_addresses(HandCore& h) {
-    h.node_to_joint[0].store(0, std::memory_order_relaxed);
+// Node address of each joint: joint i + 1 on node i + 1, except on the
+// 16-joint hand, where joint 1 (the thumb's rotation) is node 16 and joint k
+// is node k - 1. The tables are built aside and each slot stored once, so a
+// monitor reading them while they change sees old or new entries, never the
+// defaults in between.
+void apply_node_addresses(HandCore& h, bool sixteen_joints) {
+    int32_t to_node[kJointSlots];
+    int32_t to_joint[kJointSlots + 1];
+    to_joint[0] = 0;
     for (int i = 0; i < kJointSlots; ++i) {
-        h.joint_to_node[i].store(i + 1, std::memory_order_relaxed);
-        h.node_to_joint[i + 1].store(i, std::memory_order_relaxed);
+        to_node[i] = i + 1;
+        to_joint[i + 1] = i;
     }
-}
-
-// 16-joint hand: joint 1 (the thumb's rotation) is node 16, joint k is node k - 1.
-void set_type2_node_addresses(HandCore& h) {
-    h.joint_to_node[0].store(16, std::memory_order_relaxed);
-    for (int i = 1; i < 16; ++i) h.joint_to_node[i].store(i, std::memory_order_relaxed);
-    for (int i = 0; i < 16; ++i) h.node_to_joint[h.joint_to_node[i].load(std::memory_order_relaxed)].store(i);
+    if (sixteen_joints) {
+        to_node[0] = 16;
+        for (int i = 1; i < 16; ++i) to_node[i] = i;
+        for (int i = 0; i < 16; ++i) to_joint[to_node[i]] = i;
+    }
+    for (int i = 0; i < kJointSlots; ++i) h.joint_to_node[i].store(to_node[i], std::memory_order_relaxed);
+    for (int i = 0; i <= kJointSlots; ++i) h.node_to_joint[i].store(to_joint[i], std::memory_order_relaxed);
 }
 
 void apply_type2_limits(HandCore& h) {
@@ -253,18 +260,19 @@ void refresh_measured(HandCore& h) {
 
 int set_hand_type(HandCore& h, int type) {
     if (type < 0 || type > kHandType2) return kBadArgument;
-    h.hand_type.store(type);
-    set_default_node_addresses(h);
+    apply_node_addresses(h, type == kHandType2);
     if (type == kHandType2) {
         apply_type2_limits(h);
         h.active_joints.store(16);
         h.total_joints.store(21);
-        set_type2_node_addresses(h);
     } else {
         apply_six_joint_limits(h, type == kHandType1 ? kMaxAngleType1 : kMaxAngleType0);
         h.active_joints.store(6);
         h.total_joints.store(11);
     }
+    // The type goes last: a monitor that sees the new type (acquire) then
+    // also sees the node addresses and joint count that go with it.
+    h.hand_type.store(type);
     set_default_channel_formats(h);
     build_sensor_channels(h);
     (void)send_report_selection(h);

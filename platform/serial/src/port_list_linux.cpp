@@ -46,16 +46,19 @@ std::vector<std::string> list_openable_ports(const std::vector<std::string>& ext
   };
   static const Family kFamilies[] = {{"/dev/ttyUSB", false}, {"/dev/ttyACM", false}, {"/dev/ttyS", true}};
 
+  // Ports named by the caller come first: their positions then do not shift
+  // when a system port comes and goes (opened by another program, unplugged).
   std::vector<std::string> out;
-  for (const Family& f : kFamilies) {
-    for (int n = 0; n < kPortsPerFamily; ++n) {
-      const std::string path = f.prefix + std::to_string(n);
-      if (usable(path, f.needs_uart)) out.push_back(path);
-    }
-  }
   for (const std::string& path : extra_paths) {
     if (std::find(out.begin(), out.end(), path) != out.end()) continue;
     if (usable(path, false)) out.push_back(path);
+  }
+  for (const Family& f : kFamilies) {
+    for (int n = 0; n < kPortsPerFamily; ++n) {
+      const std::string path = f.prefix + std::to_string(n);
+      if (std::find(out.begin(), out.end(), path) != out.end()) continue;
+      if (usable(path, f.needs_uart)) out.push_back(path);
+    }
   }
   return out;
 }

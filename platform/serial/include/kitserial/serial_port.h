@@ -50,11 +50,11 @@ void close_port(int fd);
 // again at once).
 bool can_open(const std::string& path);
 
-// The serial ports that can be opened exclusively now, in this order:
-// /dev/ttyUSB0-19 (USB serial adapters, the usual RS485 converters),
-// /dev/ttyACM0-19 (CDC-ACM devices), /dev/ttyS0-19 (on-board UARTs; only
-// those the kernel knows a UART behind), then each of `extra_paths` in the
-// given order. A name appears once.
+// The serial ports that can be opened exclusively now, in this order: each
+// of `extra_paths` in the given order, then /dev/ttyUSB0-19 (USB serial
+// adapters, the usual RS485 converters), /dev/ttyACM0-19 (CDC-ACM devices),
+// /dev/ttyS0-19 (on-board UARTs; only those the kernel knows a UART behind).
+// A name appears once.
 std::vector<std::string> list_openable_ports(const std::vector<std::string>& extra_paths);
 
 }  // namespace kitserial

@@ -109,6 +109,20 @@ class LvEthercat : public ::testing::Test {
     return r;
   }
 
+  // Opens a link of our own on the master end of the veth pair and brings it
+  // to OP; its cycle thread (and so any recovery) runs inside the namespace.
+  bool start_link(lv::EtherCATLink& link) {
+    bool op = false;
+    ns_.run_inside([&] {
+      const auto descriptions = link.list_adapters();
+      for (size_t i = 0; i < descriptions.size(); ++i) {
+        if (descriptions[i] == "ecm0" && link.open(static_cast<int>(i))) op = link.go_operational();
+      }
+      link.start_cycle();
+    });
+    return op;
+  }
+
   ecat_sim::VethNamespace ns_;
   std::unique_ptr<ecat_sim::SimBus> sim_;
 };
@@ -273,17 +287,7 @@ TEST_F(LvEthercat, WrongSlavePositionSendsNothing) {
 TEST_F(LvEthercat, LinkWritesOnlyTheBytesGivenAndRefusesTooMany) {
   ASSERT_TRUE(start_slaves());
   lv::EtherCATLink link;
-  bool opened = false, op = false;
-  ns_.run_inside([&] {
-    const auto descriptions = link.list_adapters();
-    for (size_t i = 0; i < descriptions.size(); ++i) {
-      if (descriptions[i] == "ecm0") opened = link.open(static_cast<int>(i));
-    }
-    op = opened && link.go_operational();
-    link.start_cycle();
-  });
-  ASSERT_TRUE(opened);
-  ASSERT_TRUE(op);
+  ASSERT_TRUE(start_link(link));
   EXPECT_EQ(link.input_size(1), 192);
   EXPECT_EQ(link.input_size(2), 0);
   uint8_t ten[10];
@@ -312,15 +316,7 @@ TEST_F(LvEthercat, LinkWritesOnlyTheBytesGivenAndRefusesTooMany) {
 TEST_F(LvEthercat, RecoveryStartsTheOutputImageFromZeros) {
   ASSERT_TRUE(start_slaves());
   lv::EtherCATLink link;
-  bool op = false;
-  ns_.run_inside([&] {
-    const auto descriptions = link.list_adapters();
-    for (size_t i = 0; i < descriptions.size(); ++i) {
-      if (descriptions[i] == "ecm0" && link.open(static_cast<int>(i))) op = link.go_operational();
-    }
-    link.start_cycle();  // the cycle thread, and so the recovery, runs in the namespace
-  });
-  ASSERT_TRUE(op);
+  ASSERT_TRUE(start_link(link));
   const std::vector<uint8_t> full(64, 0x11);
   ASSERT_TRUE(link.write_outputs(1, full.data(), 64));
   ASSERT_TRUE(wait_for([&] { return sim_->outputs(1) == full; }, milliseconds(3000)));
@@ -345,15 +341,7 @@ TEST_F(LvEthercat, RecoveryStartsTheOutputImageFromZeros) {
 TEST_F(LvEthercat, BackToBackWritesEachReachTheSlave) {
   ASSERT_TRUE(start_slaves());
   lv::EtherCATLink link;
-  bool op = false;
-  ns_.run_inside([&] {
-    const auto descriptions = link.list_adapters();
-    for (size_t i = 0; i < descriptions.size(); ++i) {
-      if (descriptions[i] == "ecm0" && link.open(static_cast<int>(i))) op = link.go_operational();
-    }
-    link.start_cycle();
-  });
-  ASSERT_TRUE(op);
+  ASSERT_TRUE(start_link(link));
   std::vector<uint8_t> first(64, 0x11), second(64, 0x22);
   std::atomic<bool> stop{false}, saw_first{false};
   std::thread watcher([&] {

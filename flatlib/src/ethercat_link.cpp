@@ -8,7 +8,7 @@ namespace lv {
 namespace {
 
 // A write waits at most this long for the cycle to take the previous image
-// (a cycle is a little over 5 ms; recovery or lost mode take none).
+// (a cycle is a little over 5 ms); it waits only while the cycle takes images.
 constexpr int kPendingWaitMs = 15;
 
 // Lower-case words that mark an adapter unfit for EtherCAT. "tap-" keeps its
@@ -185,9 +185,15 @@ bool EtherCATLink::recover() {
 }
 
 void EtherCATLink::cycle_loop() {
+  // Whichever way the loop ends, writers stop waiting for it.
+  struct TakingGuard {
+    std::atomic<bool>& flag;
+    ~TakingGuard() { flag.store(false); }
+  } taking{cycle_taking_};
   int bad_in_row = 0;
   bool lost_mode = false;
   int lost_cycles = 0;
+  cycle_taking_.store(true);
   while (running_.load()) {
     if (lost_mode) {
       lost_counter_.fetch_add(1);
@@ -196,6 +202,7 @@ void EtherCATLink::cycle_loop() {
         if (recover()) {
           bad_in_row = 0;
           lost_mode = false;
+          cycle_taking_.store(true);
         }
         continue;  // the recovery took its time already: no wait
       }
@@ -219,6 +226,7 @@ void EtherCATLink::cycle_loop() {
         if (++bad_in_row >= kBadCyclesToLost) {
           lost_mode = true;
           lost_cycles = 0;
+          cycle_taking_.store(false);
         }
       }
     }
@@ -238,9 +246,11 @@ bool EtherCATLink::write_outputs(int slave, const uint8_t* data, unsigned len) {
   // The hand reacts to each image it receives (a mode command is one image,
   // the next command another). A write that replaced an image the cycle has
   // not sent yet would lose that command, so wait, a few cycles at most,
-  // until the cycle has taken the previous one. No lock is held here.
+  // until the cycle has taken the previous one. Only a cycle that takes
+  // images is waited for: in lost mode, during a recovery or after the cycle
+  // thread has ended the write is staged at once. No lock is held here.
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPendingWaitMs);
-  while (outputs_pending_.load() && running_.load() && std::chrono::steady_clock::now() < give_up) {
+  while (outputs_pending_.load() && cycle_taking_.load() && std::chrono::steady_clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   std::lock_guard<std::mutex> table(table_lock_);

@@ -96,6 +96,9 @@ class EtherCATLink {
   std::vector<uint8_t> output_buffers_[2];
   int32_t current_buffer_ = 0;
   std::atomic<bool> outputs_pending_{false};
+  // Set while the cycle thread takes output images (normal mode); clear in
+  // lost mode, during a recovery and once the thread has ended.
+  std::atomic<bool> cycle_taking_{false};
   uint8_t* group_outputs_ = nullptr;
   uint8_t* group_inputs_ = nullptr;
   int32_t group_output_size_ = 0;

@@ -146,6 +146,70 @@ TEST_F(EthercatBus, TwoSlavesMapInSlaveOrder) {
   EXPECT_EQ(master_.slave(2).inputs[7], 2);
 }
 
+// An image beyond one frame goes out as one LRW frame per segment; a slave
+// whose data crosses a segment boundary answers in each, and the expected
+// working counter counts it there.
+TEST_F(EthercatBus, ImageLargerThanAFrameTravelsInSeveralFrames) {
+  SlaveConfig big;
+  big.name = "Big";
+  big.product_code = 3;
+  big.output_bytes = 1024;
+  big.input_bytes = 2048;
+  big.input_sm_start = 0x1800;
+  start({big, SlaveConfig(), SlaveConfig(), SlaveConfig()});
+  if (!ready()) return;
+  bring_to_op(4);
+  if (!ready()) return;
+  const ecat::GroupRecord& g = master_.group();
+  EXPECT_EQ(g.output_bytes, 1024u + 3 * 64);
+  EXPECT_EQ(g.input_bytes, 2048u + 3 * 192);
+  EXPECT_EQ(g.frames, 3);
+  // Big's inputs span all three LRWs, everything else sits in one.
+  EXPECT_EQ(g.outputs_wkc, 4);
+  EXPECT_EQ(g.inputs_wkc, 6);
+  int bad = 0;
+  for (int c = 0; c < 50; ++c) {
+    for (uint32_t i = 0; i < g.output_bytes; ++i) image_[i] = static_cast<uint8_t>(c + i * 7);
+    std::vector<uint8_t> big_in(2048);
+    for (size_t i = 0; i < big_in.size(); ++i) big_in[i] = static_cast<uint8_t>(c * 3 + i);
+    sim_->set_inputs(1, big_in);
+    sim_->set_inputs(4, std::vector<uint8_t>(192, static_cast<uint8_t>(c)));
+    if (exchange() != 14) {
+      ++bad;
+      continue;
+    }
+    if (!std::equal(big_in.begin(), big_in.end(), master_.slave(1).inputs)) ++bad;
+    if (master_.slave(4).inputs[191] != static_cast<uint8_t>(c)) ++bad;
+    const std::vector<uint8_t> out1 = sim_->outputs(1), out4 = sim_->outputs(4);
+    if (!std::equal(out1.begin(), out1.end(), master_.slave(1).outputs)) ++bad;
+    if (!std::equal(out4.begin(), out4.end(), master_.slave(4).outputs)) ++bad;
+  }
+  EXPECT_EQ(bad, 0);
+  // No frame back: no working counter, then the next cycle counts in full.
+  sim_->set_silent(true);
+  EXPECT_EQ(exchange(5000), ecat::kNoFrame);
+  sim_->set_silent(false);
+  EXPECT_EQ(exchange(), 14);
+}
+
+TEST_F(EthercatBus, SevenHandsExceedOneFrameAndStillCycle) {
+  start(std::vector<SlaveConfig>(7));
+  if (!ready()) return;
+  bring_to_op(7);
+  if (!ready()) return;
+  EXPECT_EQ(master_.group().frames, 2);
+  // Hand 6's inputs cross the boundary of the first LRW.
+  EXPECT_EQ(expected_wkc(), 2 * 7 + 8);
+  for (int k = 1; k <= 7; ++k) sim_->set_inputs(k, std::vector<uint8_t>(192, static_cast<uint8_t>(0x30 + k)));
+  for (int k = 1; k <= 7; ++k) std::fill(master_.slave(k).outputs, master_.slave(k).outputs + 64, 0x50 + k);
+  ASSERT_EQ(exchange(), expected_wkc());
+  for (int k = 1; k <= 7; ++k) {
+    EXPECT_EQ(master_.slave(k).inputs[0], 0x30 + k) << k;
+    EXPECT_EQ(master_.slave(k).inputs[191], 0x30 + k) << k;
+    EXPECT_EQ(sim_->outputs(k), std::vector<uint8_t>(64, static_cast<uint8_t>(0x50 + k))) << k;
+  }
+}
+
 TEST_F(EthercatBus, WalksEveryStateTransitionAndAcknowledgesErrors) {
   start({SlaveConfig()});
   if (!ready()) return;
@@ -305,14 +369,14 @@ TEST_F(EthercatBus, SlaveDroppingToSafeOpIsSeenAndRecovered) {
   const uint64_t updates = sim_->output_updates(1);
   EXPECT_EQ(exchange(), 3);  // process data still flows in SAFE-OP
   EXPECT_EQ(sim_->output_updates(1), updates);  // but the hand applies nothing
-  EXPECT_NE(master_.state_check(0, ecat::kStateOp, 10000), ecat::kStateOp);
+  EXPECT_NE(master_.state_check(0, ecat::kStateOp, 100000), ecat::kStateOp);
   EXPECT_EQ(master_.slave(0).state, ecat::kStateSafeOp | ecat::kStateError);
   EXPECT_EQ(master_.read_state(), ecat::kStateSafeOp);
   EXPECT_EQ(master_.slave(1).al_status_code, 0x001B);
   // OP without acknowledge is ignored while the error stands.
   master_.slave(0).state = ecat::kStateOp;
   master_.write_state(0);
-  EXPECT_EQ(master_.state_check(0, ecat::kStateOp, 10000), ecat::kStateSafeOp);
+  EXPECT_EQ(master_.state_check(0, ecat::kStateOp, 100000), ecat::kStateSafeOp);
   master_.slave(0).state = ecat::kStateSafeOp | ecat::kStateAck;
   master_.write_state(0);
   EXPECT_EQ(master_.state_check(0, ecat::kStateSafeOp, 2000000), ecat::kStateSafeOp);

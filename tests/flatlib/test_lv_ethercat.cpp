@@ -183,6 +183,26 @@ TEST_F(LvEthercat, RunsTheHandThroughProcessData) {
   EXPECT_EQ(lv_get_lost_frames(), 0);
 }
 
+// Six hands make an image of 1536 bytes, more than one frame carries: the
+// sixth hand's inputs cross into the second LRW frame of the cycle.
+TEST_F(LvEthercat, SixHandsOnOneBusRunTheLastHand) {
+  ASSERT_TRUE(start_slaves(6));
+  const int index = index_of_master_port();
+  ASSERT_GE(index, 0);
+  sim_->set_inputs(6, tpdo_image(1700));
+  ASSERT_EQ(init_inside(index, 6), 0);
+  int pos = 0;
+  EXPECT_TRUE(wait_for([&] { return lv_get_now_position(1, &pos) == 0 && pos != 0; }, milliseconds(5000)));
+  EXPECT_EQ(pos, 1700);
+  const uint64_t updates = sim_->output_updates(6);
+  EXPECT_EQ(lv_set_enable(0, 1), 0);
+  EXPECT_TRUE(wait_for([&] { return sim_->output_updates(6) > updates; }, milliseconds(3000)));
+  const std::vector<uint8_t> zeros(64, 0);
+  EXPECT_TRUE(wait_for([&] { return sim_->outputs(6) != zeros; }, milliseconds(3000)));
+  EXPECT_EQ(sim_->outputs(5), zeros);  // the image of hand 6 only
+  EXPECT_LT(lv_get_lost_frames(), 50);
+}
+
 // The input thread waits a second before its first poll, then passes the
 // inputs on every 10 ms.
 TEST_F(LvEthercat, FirstInputsReachTheHandOnlyAfterTheFirstPollDelay) {
@@ -334,6 +354,23 @@ TEST_F(LvEthercat, RecoveryStartsTheOutputImageFromZeros) {
   EXPECT_TRUE(wait_for([&] { return sim_->outputs(1) == expected; }, milliseconds(3000)));
   link.stop();
   EXPECT_EQ(link.lost_count(), 0u);
+}
+
+// While the cycle is not taking images (lost mode here) a write is staged at
+// once: nothing waits for a cycle that will not come.
+TEST_F(LvEthercat, WritesDoNotWaitForACycleInLostMode) {
+  ASSERT_TRUE(start_slaves());
+  lv::EtherCATLink link;
+  ASSERT_TRUE(start_link(link));
+  sim_->set_silent(true);
+  // Ten bad cycles start lost mode; the first recovery comes 40 cycles later.
+  ASSERT_TRUE(wait_for([&] { return link.lost_count() >= 12; }, milliseconds(5000)));
+  const uint8_t img[64] = {0x42};
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) link.write_outputs(1, img, sizeof img);
+  // A wait per write (15 ms) would take 135 ms or more.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, milliseconds(60));
+  link.stop();
 }
 
 // Two commands written back to back (enable, then home) are two images: the

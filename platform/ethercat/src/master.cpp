@@ -14,19 +14,20 @@ void Master::Impl::reset_slaves() {
   group = GroupRecord();
   image = nullptr;
   image_used = 0;
-  pd_outstanding = false;
+  segments.clear();
+  abandon_process_data();
 }
 
 Master::Master() : impl_(new Impl) {}
 Master::~Master() { close(); }
 
 int Master::open(const char* ifname) {
-  impl_->pd_outstanding = false;
+  impl_->abandon_process_data();
   return impl_->socket.open(ifname) ? 1 : 0;
 }
 
 void Master::close() {
-  impl_->pd_outstanding = false;
+  impl_->abandon_process_data();
   impl_->socket.close();
 }
 

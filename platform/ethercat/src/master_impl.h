@@ -23,14 +23,27 @@ struct Master::Impl {
   uint8_t* image = nullptr;
   uint32_t image_used = 0;
   uint8_t next_index = 0;
-  // The process-data frame in flight, if any.
-  bool pd_outstanding = false;
-  SentShape pd_shape;
+  // Group 0's image split into the LRW datagrams of one cycle, one frame
+  // each; the first leaves room for the reference-clock datagram.
+  struct Segment {
+    uint32_t offset = 0;  // into the image and the logical space
+    uint16_t length = 0;
+  };
+  std::vector<Segment> segments;
+  // The process-data frames in flight: one shape per segment; a shape whose
+  // count is 0 was answered or never sent.
+  std::vector<SentShape> pd_shapes;
+  size_t pd_frames = 0;
   uint64_t dropped = 0;
   uint8_t rx[kMaxFrameBytes];
 
   uint8_t take_index() { return next_index++; }
   void reset_slaves();
+  // Forgets the process-data frames in flight: their replies are stale now.
+  void abandon_process_data() {
+    pd_frames = 0;
+    for (SentShape& s : pd_shapes) s.count = 0;
+  }
 };
 
 // One datagram in one frame, resent every kTimeoutReturnUs while no reply
@@ -40,11 +53,16 @@ struct Master::Impl {
 int transact(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,
              int timeout_us);
 
-// Sends `builder`'s frame described by `shape` and waits until `deadline_ns`
-// for its reply; false on timeout or send error. Non-matching frames are
-// dropped and counted. On success `reply` views m.rx.
+// Sends `builder`'s frame; false on a send error.
 bool send_frame(Master::Impl& m, const FrameBuilder& builder, size_t frame_len);
-bool await_reply(Master::Impl& m, const SentShape& shape, int64_t deadline_ns, FrameView* reply);
+// Waits until `deadline_ns` for the reply to one of the `n` frames described
+// by `shapes` (a shape with count 0 matches nothing). Returns the index of
+// the shape answered, -1 on timeout. Non-matching frames are dropped and
+// counted. On success `reply` views m.rx.
+int await_any_reply(Master::Impl& m, const SentShape* shapes, size_t n, int64_t deadline_ns, FrameView* reply);
+inline bool await_reply(Master::Impl& m, const SentShape& shape, int64_t deadline_ns, FrameView* reply) {
+  return await_any_reply(m, &shape, 1, deadline_ns, reply) == 0;
+}
 
 // Write/read helpers for small register values.
 int write_u8(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t v, int timeout_us);
@@ -53,6 +71,11 @@ int read_u16(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint16_t*
 
 // Auto-increment address of slave i (1-based): 0, 0xFFFF, 0xFFFE, ...
 inline uint16_t position_address(int i) { return static_cast<uint16_t>(1 - i); }
+
+// The reference clock's 64-bit system time rides in the first process-data
+// frame; the mapping keeps room for that datagram (header, data, counter).
+const uint16_t kDcTimeBytes = 8;
+const size_t kDcDatagramBytes = kDatagramHeaderBytes + kDcTimeBytes + kWkcBytes;
 
 // Configuration access: resent every kTimeoutReturnUs while unanswered. Real
 // slaves answer within microseconds; the margin only costs time when a slave

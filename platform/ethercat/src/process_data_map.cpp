@@ -99,6 +99,32 @@ uint32_t map_direction(Master::Impl& m, SlaveRecord& s, uint8_t type, uint32_t l
   return mapped;
 }
 
+// Cuts the image into LRW datagrams of at most one frame each, the first one
+// short enough to share its frame with the reference-clock datagram.
+void split_segments(Master::Impl& m, uint32_t total) {
+  m.segments.clear();
+  uint32_t offset = 0;
+  while (offset < total) {
+    const uint32_t room = static_cast<uint32_t>(
+        m.segments.empty() ? kMaxDatagramDataBytes - kDcDatagramBytes : kMaxDatagramDataBytes);
+    Master::Impl::Segment seg;
+    seg.offset = offset;
+    seg.length = static_cast<uint16_t>(total - offset < room ? total - offset : room);
+    m.segments.push_back(seg);
+    offset += seg.length;
+  }
+}
+
+// Datagrams of the cycle that touch [start, start + bytes) of the image: a
+// slave answers each of them, so each adds to the expected working counter.
+uint16_t segments_touched(const Master::Impl& m, uint32_t start, uint32_t bytes) {
+  uint16_t n = 0;
+  for (const Master::Impl::Segment& seg : m.segments) {
+    if (start < seg.offset + seg.length && seg.offset < start + bytes) ++n;
+  }
+  return n;
+}
+
 }  // namespace
 
 int Master::config_map_group(uint8_t* image, size_t image_bytes) {
@@ -111,7 +137,8 @@ int Master::config_map_group(uint8_t* image, size_t image_bytes) {
   m.group.dc_reference = dc_reference;
   m.image = nullptr;
   m.image_used = 0;
-  m.pd_outstanding = false;
+  m.segments.clear();
+  m.abandon_process_data();
   if (image == nullptr || m.slave_count <= 0) return 0;
 
   // Sizes first, so that nothing is programmed for a bus that does not fit.
@@ -137,7 +164,6 @@ int Master::config_map_group(uint8_t* image, size_t image_bytes) {
     if (n == 0) continue;
     s.outputs = image + cursor;
     cursor += n;
-    ++m.group.outputs_wkc;
   }
   const uint32_t output_bytes = cursor;
   for (int i = 1; i <= m.slave_count; ++i) {
@@ -147,8 +173,22 @@ int Master::config_map_group(uint8_t* image, size_t image_bytes) {
     if (n == 0) continue;
     s.inputs = image + cursor;
     cursor += n;
-    ++m.group.inputs_wkc;
   }
+
+  // One LRW per segment; a slave whose data spans a boundary answers in both.
+  split_segments(m, cursor);
+  for (int i = 1; i <= m.slave_count; ++i) {
+    const SlaveRecord& s = m.slaves[static_cast<size_t>(i)];
+    if (s.outputs != nullptr) {
+      m.group.outputs_wkc = static_cast<uint16_t>(
+          m.group.outputs_wkc + segments_touched(m, static_cast<uint32_t>(s.outputs - image), s.output_bytes));
+    }
+    if (s.inputs != nullptr) {
+      m.group.inputs_wkc = static_cast<uint16_t>(
+          m.group.inputs_wkc + segments_touched(m, static_cast<uint32_t>(s.inputs - image), s.input_bytes));
+    }
+  }
+  m.group.frames = static_cast<uint16_t>(m.segments.size());
 
   m.group.logical_start = 0;
   m.group.output_bytes = output_bytes;

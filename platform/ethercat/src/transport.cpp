@@ -11,12 +11,16 @@ bool send_frame(Master::Impl& m, const FrameBuilder& builder, size_t frame_len) 
   return m.socket.send(builder.bytes(), frame_len);
 }
 
-bool await_reply(Master::Impl& m, const SentShape& shape, int64_t deadline_ns, FrameView* reply) {
+int await_any_reply(Master::Impl& m, const SentShape* shapes, size_t n, int64_t deadline_ns, FrameView* reply) {
   for (;;) {
-    const long n = m.socket.receive(m.rx, sizeof m.rx, deadline_ns);
-    if (n <= 0) return false;
-    // Lengths inside the frame are checked against the n bytes that arrived.
-    if (parse_frame(m.rx, static_cast<size_t>(n), reply) && is_reply_to(shape, *reply)) return true;
+    const long got = m.socket.receive(m.rx, sizeof m.rx, deadline_ns);
+    if (got <= 0) return -1;
+    // Lengths inside the frame are checked against the bytes that arrived.
+    if (parse_frame(m.rx, static_cast<size_t>(got), reply)) {
+      for (size_t k = 0; k < n; ++k) {
+        if (is_reply_to(shapes[k], *reply)) return static_cast<int>(k);
+      }
+    }
     ++m.dropped;  // garbage, a stale reply to an abandoned request, another master's frame
   }
 }
@@ -36,7 +40,7 @@ int transact(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* 
     shape.idx[0] = idx;
     shape.length[0] = len;
     // A process-data reply still in flight is abandoned: its index no longer matches.
-    m.pd_outstanding = false;
+    m.abandon_process_data();
     const size_t flen = b.finish();
     const int64_t now = monotonic_ns();
     const int64_t slice_end = std::min(end_ns, now + static_cast<int64_t>(kTimeoutReturnUs) * 1000);

@@ -57,8 +57,9 @@ const int kNoFrame = -1;
 const int kMaxSlaves = 200;
 const int kMaxSyncManagers = 8;
 const int kMaxFmmus = 4;
-// Largest process image of one group: one LRW datagram in one frame.
-const uint32_t kMaxGroupImageBytes = 1486;
+// Largest process image of one group. An image larger than one frame's
+// datagram goes out as several LRW frames per cycle.
+const uint32_t kMaxGroupImageBytes = 4096;
 
 // One network interface.
 struct Adapter {
@@ -129,9 +130,11 @@ struct GroupRecord {
   uint8_t* outputs = nullptr;   // image start
   uint32_t input_bytes = 0;
   uint8_t* inputs = nullptr;    // image + output_bytes
-  // Expected working counter of one LRW: 2 * outputs_wkc + inputs_wkc.
-  uint16_t outputs_wkc = 0;     // slaves that contribute outputs
-  uint16_t inputs_wkc = 0;      // slaves that contribute inputs
+  // Expected working counter of one cycle (all its LRWs summed):
+  // 2 * outputs_wkc + inputs_wkc.
+  uint16_t outputs_wkc = 0;     // LRWs that carry a slave's outputs, per slave
+  uint16_t inputs_wkc = 0;      // LRWs that carry a slave's inputs, per slave
+  uint16_t frames = 0;          // LRW frames per cycle
   bool has_dc = false;          // the cycle carries the reference-clock datagram
   uint16_t dc_reference = 0;    // station address of the reference clock
 };
@@ -164,9 +167,11 @@ class Master {
   // Waits for PRE-OP, programs the process-data SyncManagers and one FMMU per
   // SyncManager (outputs first, then inputs, in slave order, byte aligned,
   // from logical address 0), points every slave record and group 0 into
-  // `image`, and requests SAFE-OP. Returns the image bytes used; 0 when there
-  // is no process data or it does not fit `image_bytes` or one frame
-  // (kMaxGroupImageBytes), in which case nothing is mapped.
+  // `image`, and requests SAFE-OP. An image larger than one datagram is cut
+  // into one LRW frame per 1486 bytes (the first 20 bytes shorter, room for
+  // the distributed-clock datagram). Returns the image bytes used; 0 when
+  // there is no process data or it does not fit `image_bytes` or
+  // kMaxGroupImageBytes, in which case nothing is mapped.
   // `image` is owned by the caller and must outlive the mapping.
   int config_map_group(uint8_t* image, size_t image_bytes);
 
@@ -195,17 +200,19 @@ class Master {
   // codes. Returns the lowest state.
   int read_state();
 
-  // Sends group 0's image as one LRW (plus the reference-clock datagram when
-  // DC is in use). Returns 1 when sent, 0 without process data, a port or on a
-  // send error. A reply still outstanding from an earlier send is abandoned.
+  // Sends group 0's image, one LRW frame per segment (the first also carries
+  // the reference-clock datagram when DC is in use). Returns 1 when at least
+  // one frame was sent, 0 without process data, a port or on a send error.
+  // Replies still outstanding from an earlier send are abandoned.
   int send_process_data();
 
-  // Waits up to `timeout_us` for the reply to the last send (matched by
-  // index, command and length; other frames are dropped). Copies the returned
-  // input bytes into the image (outputs are left as the caller wrote them).
-  // Returns the LRW working counter, or kNoFrame (-1) when nothing matching
-  // came back, nothing was sent, or the port is closed; the inputs are then
-  // untouched.
+  // Waits up to `timeout_us` in all for the replies to the last send
+  // (matched by index, command and length, in any order; other frames are
+  // dropped). Copies the returned input bytes into the image (outputs are
+  // left as the caller wrote them). Returns the sum of the LRW working
+  // counters of the frames that came back, or kNoFrame (-1) when none did,
+  // nothing was sent, or the port is closed; inputs of frames that did not
+  // come back are untouched.
   int receive_process_data(int timeout_us);
 
   int slave_count() const;

@@ -10,7 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::vector<ecat_sim::EscModel>* slaves = [] {
     auto* v = new std::vector<ecat_sim::EscModel>();
     v->emplace_back(ecat_sim::SlaveConfig(), false);
-    v->emplace_back(ecat_sim::SlaveConfig(), true);
+    ecat_sim::SlaveConfig coe;
+    coe.coe = true;  // a mailbox behind SyncManagers 0 and 1
+    v->emplace_back(coe, true);
     return v;
   }();
   std::vector<uint8_t> frame(data, data + size);

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "coe_codec.h"
 #include "frame_codec.h"
 #include "sii.h"
 
@@ -178,3 +179,69 @@ TEST(SiiParser, StopsAtACategoryLongerThanTheData) {
 }
 
 }  // namespace
+
+namespace {
+ecat::SdoReply sdo_reply(const std::vector<uint8_t>& bytes) {
+  ecat::MailboxView mbx;
+  if (!ecat::parse_mailbox(bytes.data(), bytes.size(), &mbx)) return ecat::SdoReply();
+  return ecat::parse_sdo_reply(mbx);
+}
+}  // namespace
+
+TEST(CoeCodec, UploadRequestsAsTheSlaveReadsThem) {
+  uint8_t b[16];
+  ASSERT_EQ(ecat::build_sdo_upload_request(0x1C12, 1, 7, b), 16u);
+  EXPECT_EQ(std::vector<uint8_t>(b, b + 16),
+            (std::vector<uint8_t>{0x0A, 0, 0, 0, 0, 0x73, 0x00, 0x20, 0x40, 0x12, 0x1C, 0x01, 0, 0, 0, 0}));
+  ASSERT_EQ(ecat::build_sdo_segment_request(true, 1, b), 16u);
+  EXPECT_EQ(b[5], 0x13);
+  EXPECT_EQ(b[8], 0x70);
+  EXPECT_EQ(ecat::next_mailbox_counter(7), 1);
+  EXPECT_EQ(ecat::next_mailbox_counter(0), 1);
+}
+
+TEST(CoeCodec, ParsesEachKindOfUploadReply) {
+  // Expedited, 2 of 4 bytes valid. (Views point into the named bytes.)
+  const std::vector<uint8_t> expedited = {0x0A, 0, 0, 0, 0, 0x13, 0x00, 0x30, 0x4B, 0x13, 0x1C, 0x01, 0x00, 0x1A, 0xEE, 0xEE};
+  ecat::SdoReply r = sdo_reply(expedited);
+  EXPECT_EQ(r.kind, ecat::SdoReplyKind::kUploadExpedited);
+  EXPECT_EQ(r.index, 0x1C13);
+  EXPECT_EQ(r.data_length, 2u);
+  EXPECT_EQ(r.data[1], 0x1A);
+  // Normal: 10 bytes in all, 3 here.
+  r = sdo_reply({0x0D, 0, 0, 0, 0, 0x23, 0x00, 0x30, 0x41, 0x08, 0x10, 0x00, 10, 0, 0, 0, 'a', 'b', 'c', 0xEE});
+  EXPECT_EQ(r.kind, ecat::SdoReplyKind::kUploadNormal);
+  EXPECT_EQ(r.complete_size, 10u);
+  EXPECT_EQ(r.data_length, 3u);
+  EXPECT_FALSE(r.last);
+  // Last segment, toggle set, 4 of the 7 bytes valid.
+  r = sdo_reply({0x0A, 0, 0, 0, 0, 0x33, 0x00, 0x30, 0x17, 'd', 'e', 'f', 'g', 0, 0, 0});
+  EXPECT_EQ(r.kind, ecat::SdoReplyKind::kUploadSegment);
+  EXPECT_TRUE(r.toggle);
+  EXPECT_TRUE(r.last);
+  EXPECT_EQ(r.data_length, 4u);
+  // Abort, sent as a request.
+  r = sdo_reply({0x0A, 0, 0, 0, 0, 0x43, 0x00, 0x20, 0x80, 0x00, 0x20, 0x03, 0x11, 0x00, 0x09, 0x06});
+  EXPECT_EQ(r.kind, ecat::SdoReplyKind::kAbort);
+  EXPECT_EQ(r.abort_code, 0x06090011u);
+  EXPECT_EQ(r.subindex, 3);
+  // An emergency and another protocol are not SDO replies.
+  EXPECT_EQ(sdo_reply({0x0A, 0, 0, 0, 0, 0x53, 0x00, 0x10, 0, 0x50, 0x81, 0, 0, 0, 0, 0}).kind,
+            ecat::SdoReplyKind::kOther);
+  EXPECT_EQ(sdo_reply({0x0A, 0, 0, 0, 0, 0x14, 0x00, 0x30, 0x43, 0, 0, 0, 0, 0, 0, 0}).kind,
+            ecat::SdoReplyKind::kOther);
+}
+
+TEST(CoeCodec, LengthsFromTheWireAreCheckedAgainstTheBytes) {
+  ecat::MailboxView mbx;
+  const std::vector<uint8_t> claims_more = {0x0B, 0, 0, 0, 0, 0x13, 0x00, 0x30, 0x43, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_FALSE(ecat::parse_mailbox(claims_more.data(), claims_more.size(), &mbx));
+  EXPECT_FALSE(ecat::parse_mailbox(claims_more.data(), 5, &mbx));
+  // A normal reply claiming 1000 bytes gives only the bytes that came.
+  const ecat::SdoReply r = sdo_reply({0x0B, 0, 0, 0, 0, 0x13, 0x00, 0x30, 0x41, 0, 0x20, 0, 0xE8, 0x03, 0, 0, 'x'});
+  EXPECT_EQ(r.kind, ecat::SdoReplyKind::kUploadNormal);
+  EXPECT_EQ(r.data_length, 1u);
+  // Too short for an SDO header, or a segment without its 7 bytes.
+  EXPECT_EQ(sdo_reply({0x05, 0, 0, 0, 0, 0x13, 0x00, 0x30, 0x43, 0, 0}).kind, ecat::SdoReplyKind::kMalformed);
+  EXPECT_EQ(sdo_reply({0x05, 0, 0, 0, 0, 0x13, 0x00, 0x30, 0x01, 'a', 'b'}).kind, ecat::SdoReplyKind::kMalformed);
+}

@@ -210,6 +210,135 @@ TEST_F(EthercatBus, SevenHandsExceedOneFrameAndStillCycle) {
   }
 }
 
+// A hand whose SII says nothing about its process data: only the CoE PDO
+// assignment gives the sizes.
+SlaveConfig coe_only(uint32_t product) {
+  SlaveConfig c;
+  c.coe = true;
+  c.pdo_categories = false;
+  c.sii_sm_lengths = false;
+  c.product_code = product;
+  return c;
+}
+
+TEST_F(EthercatBus, CoeOnlySlaveIsSizedFromItsPdoAssignment) {
+  start({coe_only(5)});
+  if (!ready()) return;
+  bring_to_op(1);
+  if (!ready()) return;
+  const ecat::SlaveRecord& s = master_.slave(1);
+  EXPECT_TRUE(s.pdo_from_coe);
+  EXPECT_EQ(s.output_bits, 64u * 8);
+  EXPECT_EQ(s.input_bytes, 192u);
+  EXPECT_EQ(sim_->register16(1, 0x0812), 64);  // SyncManager 2 length as programmed
+  EXPECT_EQ(exchange(), 3);
+  EXPECT_TRUE(master_.sdo_errors().empty());
+}
+
+TEST_F(EthercatBus, CoeWinsOverAStaleSii) {
+  SlaveConfig c;
+  c.coe = true;
+  c.sii_stale = true;  // the SII claims 32 and 96 bytes
+  start({c});
+  if (!ready()) return;
+  bring_to_op(1);  // the slave refuses SAFE-OP with the SII's sizes
+  if (!ready()) return;
+  EXPECT_TRUE(master_.slave(1).pdo_from_coe);
+  EXPECT_EQ(master_.group().output_bytes, 64u);
+  EXPECT_EQ(master_.group().input_bytes, 192u);
+}
+
+// A CoE upload that aborts or goes unanswered leaves the slave to its SII;
+// the error log keeps what happened.
+TEST_F(EthercatBus, FallsBackToTheSiiWhenCoeAbortsOrStaysSilent) {
+  SlaveConfig c;
+  c.coe = true;
+  start({c});
+  if (!ready()) return;
+  // Configures and maps again; the SII sizes and CoE's agree (256 bytes).
+  auto remap = [&](bool from_coe) {
+    ASSERT_EQ(master_.config_init(), 1);
+    ASSERT_EQ(master_.config_map_group(image_, sizeof image_), 256);
+    EXPECT_EQ(master_.slave(1).pdo_from_coe, from_coe);
+  };
+  sim_->abort_uploads(1, 1, 0x06020000);
+  remap(false);
+  std::vector<ecat::SdoError> errors = master_.sdo_errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].slave, 1);
+  EXPECT_EQ(errors[0].index, 0x1C12);
+  EXPECT_EQ(errors[0].result, ecat::kSdoAborted);
+  EXPECT_EQ(errors[0].abort_code, 0x06020000u);
+
+  sim_->drop_mailbox_replies(1, 1);
+  remap(false);
+  errors = master_.sdo_errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].result, ecat::kSdoTimeout);
+  EXPECT_EQ(errors[0].abort_code, 0u);
+
+  // Emergency messages ahead of the replies are skipped, not taken for them.
+  sim_->emergency_before_replies(1, 5);
+  remap(true);
+  EXPECT_TRUE(master_.sdo_errors().empty());
+}
+
+TEST_F(EthercatBus, SdoUploadsExpeditedNormalAndSegmented) {
+  SlaveConfig c = coe_only(6);
+  c.name = std::string(300, 'n');  // longer than the mailbox: segments
+  c.name[0] = 'A';
+  c.name[299] = 'Z';
+  start({c, SlaveConfig()});
+  if (!ready()) return;
+  ASSERT_EQ(master_.config_init(), 2);
+  ASSERT_EQ(master_.state_check(0, ecat::kStatePreOp, 2000000), ecat::kStatePreOp);
+  uint8_t buf[512];
+  ASSERT_EQ(master_.sdo_upload(1, 0x1018, 1, buf, sizeof buf), 4);  // expedited
+  EXPECT_EQ(buf[0] | buf[1] << 8, 0x0A5A);
+  ASSERT_EQ(master_.sdo_upload(1, 0x1008, 0, buf, sizeof buf), 300);  // normal, then two segments
+  EXPECT_EQ(buf[0], 'A');
+  EXPECT_EQ(buf[150], 'n');
+  EXPECT_EQ(buf[299], 'Z');
+  EXPECT_EQ(master_.sdo_upload(1, 0x1008, 0, buf, 299), ecat::kSdoTooLarge);
+  EXPECT_EQ(master_.sdo_upload(1, 0x1018, 9, buf, sizeof buf), ecat::kSdoAborted);
+  EXPECT_EQ(master_.sdo_upload(2, 0x1018, 1, buf, sizeof buf), ecat::kSdoNoMailbox);
+  EXPECT_EQ(master_.sdo_upload(3, 0x1018, 1, buf, sizeof buf), ecat::kSdoNoMailbox);
+  // Seven and more transfers in a row wrap the mailbox counter.
+  for (int i = 0; i < 9; ++i) ASSERT_EQ(master_.sdo_upload(1, 0x1C13, 1, buf, sizeof buf), 2) << i;
+  EXPECT_EQ(buf[0] | buf[1] << 8, 0x1A00);
+  const std::vector<ecat::SdoError> errors = master_.sdo_errors();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[1].abort_code, 0x06090011u);  // no such subindex
+}
+
+TEST_F(EthercatBus, SlavesWithMixedSizingMapTogether) {
+  SlaveConfig stale;
+  stale.coe = true;
+  stale.sii_stale = true;
+  stale.product_code = 7;
+  SlaveConfig aborting;
+  aborting.coe = true;
+  aborting.product_code = 8;
+  aborting.output_bytes = 16;
+  aborting.input_bytes = 8;
+  start({SlaveConfig(), coe_only(5), stale, aborting});
+  if (!ready()) return;
+  sim_->abort_uploads(4, 1, 0x08000000);
+  bring_to_op(4);
+  if (!ready()) return;
+  EXPECT_FALSE(master_.slave(1).pdo_from_coe);
+  EXPECT_TRUE(master_.slave(2).pdo_from_coe);
+  EXPECT_TRUE(master_.slave(3).pdo_from_coe);
+  EXPECT_FALSE(master_.slave(4).pdo_from_coe);
+  EXPECT_EQ(master_.group().output_bytes, 3u * 64 + 16);
+  EXPECT_EQ(master_.group().input_bytes, 3u * 192 + 8);
+  sim_->set_inputs(4, {1, 2, 3, 4, 5, 6, 7, 8});
+  std::fill(master_.slave(3).outputs, master_.slave(3).outputs + 64, 0x33);
+  ASSERT_EQ(exchange(), expected_wkc());
+  EXPECT_EQ(master_.slave(4).inputs[7], 8);
+  EXPECT_EQ(sim_->outputs(3), std::vector<uint8_t>(64, 0x33));
+}
+
 TEST_F(EthercatBus, WalksEveryStateTransitionAndAcknowledgesErrors) {
   start({SlaveConfig()});
   if (!ready()) return;

@@ -80,8 +80,8 @@ class LvEthercat : public ::testing::Test {
     lv_close();
     if (sim_) sim_->stop();
   }
-  bool start_slaves(int count = 1) {
-    std::vector<ecat_sim::SlaveConfig> slaves(static_cast<size_t>(count));
+  bool start_slaves(int count = 1) { return start_slaves(std::vector<ecat_sim::SlaveConfig>(static_cast<size_t>(count))); }
+  bool start_slaves(const std::vector<ecat_sim::SlaveConfig>& slaves) {
     sim_.reset(new ecat_sim::SimBus(slaves));
     bool ok = false;
     ns_.run_inside([&] { ok = sim_->start(ecat_sim::VethNamespace::slave_if()); });
@@ -107,6 +107,21 @@ class LvEthercat : public ::testing::Test {
     int r = 999;
     ns_.run_inside([&] { r = lv_init(0, index, slave); });
     return r;
+  }
+
+  // lv_init on hand `slave` of the running bus: its inputs (first joint at
+  // `position`) reach the hand library and a command reaches its outputs.
+  void expect_hand_runs(int slave, uint16_t position) {
+    const int index = index_of_master_port();
+    ASSERT_GE(index, 0);
+    sim_->set_inputs(slave, tpdo_image(position));
+    ASSERT_EQ(init_inside(index, slave), 0);
+    int pos = 0;
+    EXPECT_TRUE(wait_for([&] { return lv_get_now_position(1, &pos) == 0 && pos != 0; }, milliseconds(5000)));
+    EXPECT_EQ(pos, position);
+    const uint64_t updates = sim_->output_updates(slave);
+    EXPECT_EQ(lv_set_enable(0, 1), 0);
+    EXPECT_TRUE(wait_for([&] { return sim_->output_updates(slave) > updates; }, milliseconds(3000)));
   }
 
   // Opens a link of our own on the master end of the veth pair and brings it
@@ -183,20 +198,22 @@ TEST_F(LvEthercat, RunsTheHandThroughProcessData) {
   EXPECT_EQ(lv_get_lost_frames(), 0);
 }
 
+// A hand whose SII lists no process data at all: lv_init sizes it from the
+// CoE PDO assignment and runs it.
+TEST_F(LvEthercat, CoeOnlyHandRunsThroughLvInit) {
+  ecat_sim::SlaveConfig hand;
+  hand.coe = true;
+  hand.pdo_categories = false;
+  hand.sii_sm_lengths = false;
+  ASSERT_TRUE(start_slaves({hand}));
+  expect_hand_runs(1, 1200);
+}
+
 // Six hands make an image of 1536 bytes, more than one frame carries: the
 // sixth hand's inputs cross into the second LRW frame of the cycle.
 TEST_F(LvEthercat, SixHandsOnOneBusRunTheLastHand) {
   ASSERT_TRUE(start_slaves(6));
-  const int index = index_of_master_port();
-  ASSERT_GE(index, 0);
-  sim_->set_inputs(6, tpdo_image(1700));
-  ASSERT_EQ(init_inside(index, 6), 0);
-  int pos = 0;
-  EXPECT_TRUE(wait_for([&] { return lv_get_now_position(1, &pos) == 0 && pos != 0; }, milliseconds(5000)));
-  EXPECT_EQ(pos, 1700);
-  const uint64_t updates = sim_->output_updates(6);
-  EXPECT_EQ(lv_set_enable(0, 1), 0);
-  EXPECT_TRUE(wait_for([&] { return sim_->output_updates(6) > updates; }, milliseconds(3000)));
+  expect_hand_runs(6, 1700);
   const std::vector<uint8_t> zeros(64, 0);
   EXPECT_TRUE(wait_for([&] { return sim_->outputs(6) != zeros; }, milliseconds(3000)));
   EXPECT_EQ(sim_->outputs(5), zeros);  // the image of hand 6 only
@@ -268,10 +285,7 @@ TEST_F(LvEthercat, BusWithoutProcessDataCannotCarryTheHand) {
   bare.output_bytes = 0;
   bare.input_bytes = 0;
   bare.pdo_categories = false;
-  sim_.reset(new ecat_sim::SimBus({bare}));
-  bool ok = false;
-  ns_.run_inside([&] { ok = sim_->start(ecat_sim::VethNamespace::slave_if()); });
-  ASSERT_TRUE(ok);
+  ASSERT_TRUE(start_slaves({bare}));
   const int index = index_of_master_port();
   ASSERT_GE(index, 0);
   EXPECT_EQ(init_inside(index, 1), -1);

@@ -1,4 +1,5 @@
 // Master context: port, slave table, and bus start-up (config_init).
+#include <algorithm>
 #include <cstdio>
 
 #include "byte_order.h"
@@ -16,6 +17,9 @@ void Master::Impl::reset_slaves() {
   image_used = 0;
   segments.clear();
   abandon_process_data();
+  std::fill(mailbox_out_counter.begin(), mailbox_out_counter.end(), 0);
+  std::fill(mailbox_in_counter.begin(), mailbox_in_counter.end(), 0);
+  sdo_errors.clear();
 }
 
 Master::Master() : impl_(new Impl) {}

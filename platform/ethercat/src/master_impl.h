@@ -35,6 +35,11 @@ struct Master::Impl {
   std::vector<SentShape> pd_shapes;
   size_t pd_frames = 0;
   uint64_t dropped = 0;
+  // Per slave: the counter of our last mailbox request and of the last
+  // message taken from the slave's mailbox (a repeat of it is skipped).
+  std::vector<uint8_t> mailbox_out_counter = std::vector<uint8_t>(kMaxSlaves + 1, 0);
+  std::vector<uint8_t> mailbox_in_counter = std::vector<uint8_t>(kMaxSlaves + 1, 0);
+  std::vector<SdoError> sdo_errors;
   uint8_t rx[kMaxFrameBytes];
 
   uint8_t take_index() { return next_index++; }
@@ -52,6 +57,12 @@ struct Master::Impl {
 // frame came back (or the port is closed).
 int transact(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,
              int timeout_us);
+
+// The same, sent once and awaited for the whole `timeout_us`: for reads
+// that change the slave (reading a mailbox empties it), where a resend would
+// lose the data the first read took.
+int transact_once(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,
+                  int timeout_us);
 
 // Sends `builder`'s frame; false on a send error.
 bool send_frame(Master::Impl& m, const FrameBuilder& builder, size_t frame_len);
@@ -91,6 +102,11 @@ int sii_read(Master::Impl& m, uint16_t station, bool eight_bytes, uint16_t word,
 // Reads the category area from word 0x40 up to the end marker (bounded by
 // sii::kMaxCategoryBytes) into `out`; stops early on a read failure.
 void sii_read_categories(Master::Impl& m, uint16_t station, bool eight_bytes, std::vector<uint8_t>* out);
+
+// Reads the CoE PDO assignment of slave `slave`: the summed bit lengths of
+// the entries of every PDO that 0x1C12 (outputs, SyncManager 2) and 0x1C13
+// (inputs, SyncManager 3) assign. False when an upload fails.
+bool read_coe_pdo_bits(Master& master, int slave, uint32_t* output_bits, uint32_t* input_bits);
 
 }  // namespace ecat
 

@@ -1,5 +1,6 @@
-// Process-data mapping of group 0: SyncManager lengths from the SII PDO
-// categories, one byte-wise FMMU per process-data SyncManager, outputs first.
+// Process-data mapping of group 0: SyncManager lengths from the CoE PDO
+// assignment or the SII PDO categories, one byte-wise FMMU per process-data
+// SyncManager, outputs first.
 #include <cstring>
 
 #include "byte_order.h"
@@ -55,6 +56,19 @@ void size_process_data(SlaveRecord& s, const SiiInfo& info) {
   // The byte counts are what the FMMUs map: the process-data SyncManagers.
   s.output_bytes = s.output_bits >= 8 ? out_sm_bytes : 0;
   s.input_bytes = s.input_bits >= 8 ? in_sm_bytes : 0;
+}
+
+// Sizes from the CoE PDO assignment: SyncManager 2 carries the outputs,
+// SyncManager 3 the inputs.
+void size_from_coe(SlaveRecord& s, uint32_t output_bits, uint32_t input_bits) {
+  s.sm[2].type = kSmTypeOutputs;
+  s.sm[2].length = static_cast<uint16_t>((output_bits + 7) / 8);
+  s.sm[3].type = kSmTypeInputs;
+  s.sm[3].length = static_cast<uint16_t>((input_bits + 7) / 8);
+  s.output_bits = output_bits;
+  s.input_bits = input_bits;
+  s.output_bytes = output_bits >= 8 ? s.sm[2].length : 0;
+  s.input_bytes = input_bits >= 8 ? s.sm[3].length : 0;
 }
 
 void program_sync_managers(Master::Impl& m, const SlaveRecord& s) {
@@ -146,7 +160,16 @@ int Master::config_map_group(uint8_t* image, size_t image_bytes) {
   for (int i = 1; i <= m.slave_count; ++i) {
     SlaveRecord& s = m.slaves[static_cast<size_t>(i)];
     state_check(i, kStatePreOp, kTimeoutStateUs);
-    size_process_data(s, m.sii[static_cast<size_t>(i)]);
+    // CoE first; the SII when CoE gives nothing, does not answer or aborts.
+    uint32_t coe_out = 0, coe_in = 0;
+    s.pdo_from_coe = (s.mailbox_protocols & sii::kMailboxCoe) != 0 &&
+                     read_coe_pdo_bits(*this, i, &coe_out, &coe_in) && (coe_out > 0 || coe_in > 0) &&
+                     (coe_out + 7) / 8 <= 0xFFFF && (coe_in + 7) / 8 <= 0xFFFF;
+    if (s.pdo_from_coe) {
+      size_from_coe(s, coe_out, coe_in);
+    } else {
+      size_process_data(s, m.sii[static_cast<size_t>(i)]);
+    }
     s.outputs = nullptr;
     s.inputs = nullptr;
     s.fmmus_used = 0;

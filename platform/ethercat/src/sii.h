@@ -19,6 +19,7 @@ const uint16_t kSerial = 0x000E;
 const uint16_t kMailboxOut = 0x0018;    // offset, then size (master -> slave)
 const uint16_t kMailboxIn = 0x001A;     // offset, then size (slave -> master)
 const uint16_t kMailboxProtocols = 0x001C;
+const uint16_t kMailboxCoe = 0x0004;    // protocol bit: CAN application protocol over EtherCAT
 const uint16_t kFirstCategory = 0x0040;
 
 const uint16_t kCatStrings = 10;

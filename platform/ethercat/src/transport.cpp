@@ -25,38 +25,56 @@ int await_any_reply(Master::Impl& m, const SentShape* shapes, size_t n, int64_t 
   }
 }
 
+namespace {
+
+// Sends the datagram once and waits until `slice_end` for its reply. Returns
+// the working counter, -1 without a reply, -2 when the frame was not sent.
+int attempt(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,
+            int64_t slice_end) {
+  FrameBuilder b;
+  const uint8_t idx = m.take_index();
+  const uint32_t address = static_cast<uint32_t>(adp) | (static_cast<uint32_t>(ado) << 16);
+  if (b.add(cmd, idx, address, data, len) == nullptr) return -1;
+  SentShape shape;
+  shape.count = 1;
+  shape.cmd[0] = cmd;
+  shape.idx[0] = idx;
+  shape.length[0] = len;
+  // A process-data reply still in flight is abandoned: its index no longer matches.
+  m.abandon_process_data();
+  if (!send_frame(m, b, b.finish())) return -2;
+  FrameView reply;
+  if (!await_reply(m, shape, slice_end, &reply)) return -1;
+  if (data != nullptr && len > 0) std::memcpy(data, reply.datagrams[0].data, len);
+  return reply.datagrams[0].wkc;
+}
+
+int64_t end_after(int timeout_us) { return monotonic_ns() + static_cast<int64_t>(std::max(timeout_us, 1)) * 1000; }
+
+}  // namespace
+
 int transact(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,
              int timeout_us) {
   if (!m.socket.is_open() || len > kMaxDatagramDataBytes) return -1;
-  const int64_t end_ns = monotonic_ns() + static_cast<int64_t>(std::max(timeout_us, 1)) * 1000;
+  const int64_t end_ns = end_after(timeout_us);
   for (;;) {
-    FrameBuilder b;
-    const uint8_t idx = m.take_index();
-    const uint32_t address = static_cast<uint32_t>(adp) | (static_cast<uint32_t>(ado) << 16);
-    if (b.add(cmd, idx, address, data, len) == nullptr) return -1;
-    SentShape shape;
-    shape.count = 1;
-    shape.cmd[0] = cmd;
-    shape.idx[0] = idx;
-    shape.length[0] = len;
-    // A process-data reply still in flight is abandoned: its index no longer matches.
-    m.abandon_process_data();
-    const size_t flen = b.finish();
-    const int64_t now = monotonic_ns();
-    const int64_t slice_end = std::min(end_ns, now + static_cast<int64_t>(kTimeoutReturnUs) * 1000);
-    if (send_frame(m, b, flen)) {
-      FrameView reply;
-      if (await_reply(m, shape, slice_end, &reply)) {
-        if (data != nullptr && len > 0) std::memcpy(data, reply.datagrams[0].data, len);
-        return reply.datagrams[0].wkc;
-      }
-    } else {
+    const int64_t slice_end = std::min(end_ns, monotonic_ns() + static_cast<int64_t>(kTimeoutReturnUs) * 1000);
+    const int wkc = attempt(m, cmd, adp, ado, data, len, slice_end);
+    if (wkc >= 0) return wkc;
+    if (wkc == -2) {
       // The link may be down for a moment; do not spin.
       const int64_t pause_end = std::min(slice_end, monotonic_ns() + 200000);
       while (monotonic_ns() < pause_end) sleep_us(50);
     }
     if (monotonic_ns() >= end_ns) return -1;
   }
+}
+
+int transact_once(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,
+                  int timeout_us) {
+  if (!m.socket.is_open() || len > kMaxDatagramDataBytes) return -1;
+  const int wkc = attempt(m, cmd, adp, ado, data, len, end_after(timeout_us));
+  return wkc >= 0 ? wkc : -1;
 }
 
 int write_u8(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t v, int timeout_us) {

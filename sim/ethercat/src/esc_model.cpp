@@ -18,7 +18,9 @@ enum : uint8_t {
 };
 
 const uint16_t kInit = 1, kPreOp = 2, kBoot = 3, kSafeOp = 4, kOp = 8, kErrorBit = 0x10;
+const uint8_t kMailboxFull = 0x08;  // SyncManager status bit 3
 const uint16_t kCodeInvalidChange = 0x0011, kCodeUnknownState = 0x0012, kCodeNoBoot = 0x0013,
+               kCodeBadMailbox = 0x0016,
                kCodeBadOutputs = 0x001D, kCodeBadInputs = 0x001E;
 
 bool overlaps(uint32_t a, uint32_t alen, uint32_t b, uint32_t blen) { return a < b + blen && b < a + alen; }
@@ -36,7 +38,7 @@ bool read_only(uint32_t a) {
 }  // namespace
 
 EscModel::EscModel(const SlaveConfig& config, bool last)
-    : config_(config), mem_(kMemoryBytes, 0), sii_(build_sii(config)),
+    : config_(config), mem_(kMemoryBytes, 0), sii_(build_sii(config)), mailbox_(config),
       applied_outputs_(config.output_bytes, 0) {
   mem_[0x0000] = 0x11;  // type
   mem_[0x0002] = 0x01;  // build
@@ -81,6 +83,54 @@ void EscModel::write_physical(uint16_t ado, const uint8_t* data, uint16_t len) {
   if (overlaps(ado, len, 0x0120, 1)) al_control(le16(&mem_[0x0120]));
   if (overlaps(ado, len, 0x0502, 2)) eeprom_command();
   if (config_.dc && overlaps(ado, len, 0x0900, 1)) dc_latch();
+  if (config_.coe) mailbox_written(ado, len);
+}
+
+bool EscModel::mailbox_sm(int n, uint16_t* start, uint16_t* len) const {
+  const uint8_t* sm = &mem_[0x0800 + 8 * n];
+  *start = le16(sm);
+  *len = le16(sm + 2);
+  return (sm[6] & 1) != 0 && *len > 0 && static_cast<size_t>(*start) + *len <= kMemoryBytes;
+}
+
+void EscModel::mailbox_written(uint16_t ado, uint16_t len) {
+  uint16_t in_start = 0, in_len = 0, out_start = 0, out_len = 0;
+  const bool out_on = mailbox_sm(1, &in_start, &in_len);
+  if (overlaps(ado, len, 0x0800, 16) && !out_on) {
+    // Send mailbox switched off: what it held is gone.
+    mem_[0x080D] = static_cast<uint8_t>(mem_[0x080D] & ~kMailboxFull);
+    mailbox_.reset();
+  }
+  // The write of the receive mailbox's last byte hands the request over;
+  // the slave application answers at once (not in INIT).
+  if (!mailbox_sm(0, &out_start, &out_len) || !overlaps(ado, len, out_start + out_len - 1u, 1)) return;
+  if ((le16(&mem_[0x0130]) & 0x0F) == kInit || !out_on) return;
+  mailbox_.request(&mem_[out_start], out_len, in_len);
+  fill_send_mailbox();
+}
+
+void EscModel::fill_send_mailbox() {
+  uint16_t start = 0, len = 0;
+  if ((mem_[0x080D] & kMailboxFull) != 0 || !mailbox_sm(1, &start, &len)) return;
+  std::vector<uint8_t> reply;
+  if (!mailbox_.next_reply(&reply)) return;
+  std::fill(mem_.begin() + start, mem_.begin() + start + len, 0);
+  std::copy(reply.begin(), reply.begin() + std::min<size_t>(reply.size(), len), mem_.begin() + start);
+  mem_[0x080D] = static_cast<uint8_t>(mem_[0x080D] | kMailboxFull);
+}
+
+bool EscModel::mailbox_readable(uint16_t ado, uint16_t len) const {
+  uint16_t start = 0, n = 0;
+  if (!config_.coe || !mailbox_sm(1, &start, &n) || !overlaps(ado, len, start, n)) return true;
+  return (mem_[0x080D] & kMailboxFull) != 0;
+}
+
+void EscModel::mailbox_read(uint16_t ado, uint16_t len) {
+  uint16_t start = 0, n = 0;
+  if (!config_.coe || !mailbox_sm(1, &start, &n) || !overlaps(ado, len, start + n - 1u, 1)) return;
+  // Reading the last byte empties the mailbox; the next reply moves in.
+  mem_[0x080D] = static_cast<uint8_t>(mem_[0x080D] & ~kMailboxFull);
+  fill_send_mailbox();
 }
 
 void EscModel::dc_latch() {
@@ -111,6 +161,13 @@ void EscModel::eeprom_command() {
 void EscModel::set_al(uint16_t state, uint16_t code) {
   set_le16(&mem_[0x0130], state);
   set_le16(&mem_[0x0134], code);
+}
+
+bool EscModel::mailbox_configured() const {
+  uint16_t out_start = 0, out_len = 0, in_start = 0, in_len = 0;
+  return mailbox_sm(0, &out_start, &out_len) && out_start == config_.mailbox_out_start &&
+         out_len == config_.mailbox_bytes && mailbox_sm(1, &in_start, &in_len) &&
+         in_start == config_.mailbox_in_start && in_len == config_.mailbox_bytes;
 }
 
 uint16_t EscModel::check_safe_op() const {
@@ -150,7 +207,13 @@ void EscModel::al_control(uint16_t value) {
   uint16_t error = 0;
   switch (requested) {
     case kInit: next = kInit; break;
-    case kPreOp: next = kPreOp; break;
+    case kPreOp:
+      if (current == kInit && config_.coe && !mailbox_configured()) {
+        error = kCodeBadMailbox;
+      } else {
+        next = kPreOp;
+      }
+      break;
     case kBoot: error = kCodeNoBoot; break;
     case kSafeOp:
       if (current == kInit) {
@@ -261,7 +324,12 @@ void EscModel::process(uint8_t cmd, uint32_t* address, uint8_t* data, uint16_t l
     add = 1;
   } else if (addressed && physical_in_range(ado, len)) {
     switch (cmd) {
-      case kAprd: case kFprd: read_physical(ado, data, len, false); add = 1; break;
+      case kAprd: case kFprd:
+        if (!mailbox_readable(ado, len)) break;
+        read_physical(ado, data, len, false);
+        mailbox_read(ado, len);
+        add = 1;
+        break;
       case kBrd: read_physical(ado, data, len, true); add = 1; break;
       case kApwr: case kFpwr: case kBwr: write_physical(ado, data, len); add = 1; break;
       case kAprw: case kFprw: case kBrw: {

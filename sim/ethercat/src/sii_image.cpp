@@ -1,7 +1,9 @@
-// SII EEPROM content of a simulated slave without mailbox, with fixed PDOs.
+// SII EEPROM content of a simulated slave: identity, mailbox (CoE or none),
+// strings, General, FMMU, SyncManager and PDO categories.
 #include <algorithm>
 
 #include "ethercat_sim/esc_model.h"
+#include "pdo_layout.h"
 
 namespace ecat_sim {
 
@@ -31,16 +33,14 @@ void category(std::vector<uint16_t>& w, uint16_t type, std::vector<uint8_t> byte
   for (size_t i = 0; i < bytes.size(); i += 2) w.push_back(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
 }
 
-// PDOs of `bytes` bytes: 32-bit entries, then 8-bit ones, at most 254 per PDO.
+// PDOs of `bytes` bytes.
 std::vector<uint8_t> pdos(uint16_t first_pdo, uint16_t object, uint8_t sm, uint16_t bytes) {
-  std::vector<uint8_t> entries_bits;
-  for (uint16_t i = 0; i + 4 <= bytes; i += 4) entries_bits.push_back(32);
-  for (uint16_t i = 0; i < bytes % 4; ++i) entries_bits.push_back(8);
+  const std::vector<uint8_t> entries_bits = pdo_entry_bits(bytes);
   std::vector<uint8_t> out;
   size_t done = 0;
   uint16_t pdo = first_pdo;
   while (done < entries_bits.size()) {
-    const size_t n = std::min<size_t>(254, entries_bits.size() - done);
+    const size_t n = std::min<size_t>(kEntriesPerPdo, entries_bits.size() - done);
     const uint8_t h[8] = {static_cast<uint8_t>(pdo & 0xFF), static_cast<uint8_t>(pdo >> 8),
                           static_cast<uint8_t>(n), sm, 0, 0, 0, 0};
     out.insert(out.end(), h, h + 8);
@@ -72,7 +72,16 @@ std::vector<uint16_t> build_sii(const SlaveConfig& c) {
   put32(w, 0x0A, c.product_code);
   put32(w, 0x0C, c.revision);
   put32(w, 0x0E, c.serial);
-  // 0x18-0x1C stay 0: no mailbox.
+  if (c.coe) {
+    w[0x18] = c.mailbox_out_start;
+    w[0x19] = c.mailbox_bytes;
+    w[0x1A] = c.mailbox_in_start;
+    w[0x1B] = c.mailbox_bytes;
+    w[0x1C] = 0x0004;  // CoE
+  }  // else 0x18-0x1C stay 0: no mailbox.
+  // A stale SII describes half of each image.
+  const uint16_t sii_out = c.sii_stale ? static_cast<uint16_t>(c.output_bytes / 2) : c.output_bytes;
+  const uint16_t sii_in = c.sii_stale ? static_cast<uint16_t>(c.input_bytes / 2) : c.input_bytes;
   w[0x3E] = 0x0001;
   w[0x3F] = 0x0001;
 
@@ -81,21 +90,21 @@ std::vector<uint16_t> build_sii(const SlaveConfig& c) {
   category(w, 10, strings);
   std::vector<uint8_t> general(32, 0);
   general[3] = 1;  // name: string 1
+  if (c.coe) general[5] = 0x05;  // CoE details: SDO, PDO assignment
   category(w, 30, general);
   category(w, 40, {0x01, 0x02});
   std::vector<uint8_t> sms;
-  for (int i = 0; i < 2; ++i) {
-    const std::vector<uint8_t> unused = sm_entry(0, 0, 0, 0, 0);
-    sms.insert(sms.end(), unused.begin(), unused.end());
-  }
-  const std::vector<uint8_t> out_sm = sm_entry(c.output_sm_start, c.output_bytes, 0x64, 0x01, 3);
-  const std::vector<uint8_t> in_sm = sm_entry(c.input_sm_start, c.input_bytes, 0x20, 0x01, 4);
-  sms.insert(sms.end(), out_sm.begin(), out_sm.end());
-  sms.insert(sms.end(), in_sm.begin(), in_sm.end());
+  const std::vector<uint8_t> mbx_out = c.coe ? sm_entry(c.mailbox_out_start, c.mailbox_bytes, 0x26, 0x01, 1)
+                                             : sm_entry(0, 0, 0, 0, 0);
+  const std::vector<uint8_t> mbx_in = c.coe ? sm_entry(c.mailbox_in_start, c.mailbox_bytes, 0x22, 0x01, 2)
+                                            : sm_entry(0, 0, 0, 0, 0);
+  const std::vector<uint8_t> out_sm = sm_entry(c.output_sm_start, c.sii_sm_lengths ? sii_out : 0, 0x64, 0x01, 3);
+  const std::vector<uint8_t> in_sm = sm_entry(c.input_sm_start, c.sii_sm_lengths ? sii_in : 0, 0x20, 0x01, 4);
+  for (const std::vector<uint8_t>* sm : {&mbx_out, &mbx_in, &out_sm, &in_sm}) sms.insert(sms.end(), sm->begin(), sm->end());
   category(w, 41, sms);
   if (c.pdo_categories) {
-    if (c.input_bytes > 0) category(w, 50, pdos(0x1A00, 0x6000, 3, c.input_bytes));
-    if (c.output_bytes > 0) category(w, 51, pdos(0x1600, 0x7000, 2, c.output_bytes));
+    if (sii_in > 0) category(w, 50, pdos(0x1A00, 0x6000, 3, sii_in));
+    if (sii_out > 0) category(w, 51, pdos(0x1600, 0x7000, 2, sii_out));
   }
   w.push_back(0xFFFF);
   w.push_back(0xFFFF);

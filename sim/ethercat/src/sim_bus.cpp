@@ -157,6 +157,27 @@ void SimBus::drop_to_safe_op(int slave, uint16_t code) {
   if (EscModel* s = at(slave)) s->drop_to_safe_op(code);
 }
 
+void SimBus::abort_uploads(int slave, int uploads, uint32_t code) {
+  std::lock_guard<std::mutex> g(lock_);
+  if (EscModel* s = at(slave)) s->mailbox().abort_uploads(uploads, code);
+}
+
+void SimBus::drop_mailbox_replies(int slave, int replies) {
+  std::lock_guard<std::mutex> g(lock_);
+  if (EscModel* s = at(slave)) s->mailbox().drop_replies(replies);
+}
+
+void SimBus::emergency_before_replies(int slave, int replies) {
+  std::lock_guard<std::mutex> g(lock_);
+  if (EscModel* s = at(slave)) s->mailbox().emergency_before_replies(replies);
+}
+
+uint64_t SimBus::mailbox_requests(int slave) const {
+  std::lock_guard<std::mutex> g(lock_);
+  const EscModel* s = at(slave);
+  return s ? s->mailbox().requests() : 0;
+}
+
 std::vector<uint8_t> SimBus::outputs(int slave) const {
   std::lock_guard<std::mutex> g(lock_);
   const EscModel* s = at(slave);

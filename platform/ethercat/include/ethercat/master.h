@@ -54,6 +54,16 @@ const int kTimeoutStateUs = 2000000;  // a state change
 // Result of receive_process_data when no matching frame came back in time.
 const int kNoFrame = -1;
 
+// Time a slave has to take a mailbox request and to answer it.
+const int kTimeoutMailboxUs = 500000;
+
+// Results of Master::sdo_upload below 0.
+const int kSdoNoMailbox = -2;  // no such slave, no CoE mailbox, or the port is closed
+const int kSdoTimeout = -3;    // the request was not taken or not answered in time
+const int kSdoAborted = -4;    // the slave aborted the transfer (abort code in the error log)
+const int kSdoTooLarge = -5;   // the object is larger than the caller's buffer
+const int kSdoBadReply = -6;   // a reply that contradicts the transfer (sizes, segments)
+
 const int kMaxSlaves = 200;
 const int kMaxSyncManagers = 8;
 const int kMaxFmmus = 4;
@@ -108,11 +118,13 @@ struct SlaveRecord {
   uint16_t mailbox_out_offset = 0, mailbox_out_length = 0;
   uint16_t mailbox_in_offset = 0, mailbox_in_length = 0;
   uint16_t mailbox_protocols = 0;
-  uint8_t coe_details = 0;
+  uint8_t coe_details = 0;        // SII General: CoE details
   uint8_t general_flags = 0;
   SyncManagerConfig sm[kMaxSyncManagers];
-  // Process data (filled by config_map_group). Bits come from the SII PDO
-  // categories; byte counts are 0 for slaves with fewer than 8 bits.
+  // Process data (filled by config_map_group). Bits come from the CoE PDO
+  // assignment (pdo_from_coe) or the SII; byte counts are 0 for slaves with
+  // fewer than 8 bits.
+  bool pdo_from_coe = false;
   uint32_t output_bits = 0;
   uint32_t output_bytes = 0;
   uint8_t* outputs = nullptr;    // into the caller's image; null without outputs
@@ -137,6 +149,15 @@ struct GroupRecord {
   uint16_t frames = 0;          // LRW frames per cycle
   bool has_dc = false;          // the cycle carries the reference-clock datagram
   uint16_t dc_reference = 0;    // station address of the reference clock
+};
+
+// One failed SDO transfer, as the master's error log keeps it.
+struct SdoError {
+  int slave = 0;
+  uint16_t index = 0;
+  uint8_t subindex = 0;
+  int result = 0;           // kSdoTimeout, kSdoAborted, kSdoTooLarge or kSdoBadReply
+  uint32_t abort_code = 0;  // the slave's abort code with kSdoAborted, else 0
 };
 
 class Master {
@@ -164,7 +185,10 @@ class Master {
   // the port is not open.
   int config_init();
 
-  // Waits for PRE-OP, programs the process-data SyncManagers and one FMMU per
+  // Waits for PRE-OP, sizes each slave's process data (for slaves whose SII
+  // lists CoE: the PDOs that objects 0x1C12 and 0x1C13 assign, read over the
+  // mailbox; otherwise, or when CoE gives no bits, does not answer or aborts:
+  // the SII), programs the process-data SyncManagers and one FMMU per
   // SyncManager (outputs first, then inputs, in slave order, byte aligned,
   // from logical address 0), points every slave record and group 0 into
   // `image`, and requests SAFE-OP. An image larger than one datagram is cut
@@ -214,6 +238,20 @@ class Master {
   // nothing was sent, or the port is closed; inputs of frames that did not
   // come back are untouched.
   int receive_process_data(int timeout_us);
+
+  // Reads object `index`:`subindex` of slave `slave` (1..) by CoE SDO upload
+  // over its mailbox (expedited, normal or segmented) into `data`, which
+  // holds `capacity` bytes and is owned by the caller. Replies that are not
+  // for this transfer (other protocols, emergencies, stale replies) are
+  // skipped. Each request must be taken and answered within `timeout_us`.
+  // Returns the object's byte count, or kSdoNoMailbox, kSdoTimeout,
+  // kSdoAborted, kSdoTooLarge, kSdoBadReply; failures are also logged.
+  int sdo_upload(int slave, uint16_t index, uint8_t subindex, uint8_t* data, size_t capacity,
+                 int timeout_us = kTimeoutMailboxUs);
+
+  // The failed SDO transfers since config_init, oldest first (the newest
+  // 64 are kept).
+  std::vector<SdoError> sdo_errors() const;
 
   int slave_count() const;
   // i in 0..slave_count(); slave(0) is the master record. Out of range: slave(0).

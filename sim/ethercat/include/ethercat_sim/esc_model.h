@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ethercat_sim/coe_mailbox.h"
 #include "ethercat_sim/slave_config.h"
 
 namespace ecat_sim {
@@ -41,6 +42,9 @@ class EscModel {
   uint16_t al_status_code() const { return read16(0x0134); }
   uint16_t read16(uint16_t address) const;
   const std::vector<uint16_t>& sii() const { return sii_; }
+  // The CoE mailbox (used only with SlaveConfig::coe), for faults on command.
+  CoeMailbox& mailbox() { return mailbox_; }
+  const CoeMailbox& mailbox() const { return mailbox_; }
 
   static const size_t kMemoryBytes = 0x3000;  // 4 KiB registers + 8 KiB RAM
 
@@ -52,13 +56,22 @@ class EscModel {
   void al_control(uint16_t value);
   void set_al(uint16_t state, uint16_t code);
   uint16_t check_safe_op() const;
+  bool mailbox_configured() const;
   void eeprom_command();
   void dc_latch();
+  // Mailbox SyncManagers as the master programmed them: 0 receives, 1 sends.
+  bool mailbox_sm(int n, uint16_t* start, uint16_t* len) const;
+  void mailbox_written(uint16_t ado, uint16_t len);
+  // False when a read touches an empty send mailbox (the ESC refuses it).
+  bool mailbox_readable(uint16_t ado, uint16_t len) const;
+  void mailbox_read(uint16_t ado, uint16_t len);
+  void fill_send_mailbox();
   uint64_t local_time_ns() const;
 
   SlaveConfig config_;
   std::vector<uint8_t> mem_;
   std::vector<uint16_t> sii_;
+  CoeMailbox mailbox_;
   std::vector<uint8_t> applied_outputs_;
   uint64_t output_updates_ = 0;
   bool outputs_written_ = false;

@@ -36,6 +36,12 @@ class SimBus {
   void garbage_before_reply(int frames);         // send malformed 0x88A4 frames ahead of replies
   void delay_replies(int frames, int delay_us);  // hold the next replies back (late, stale)
   void drop_to_safe_op(int slave, uint16_t code);  // slave 1..n: SAFE-OP + error
+  // CoE mailbox of slave 1..n: abort the next uploads with `code`, never send
+  // the next replies, put an emergency message ahead of the next replies.
+  void abort_uploads(int slave, int uploads, uint32_t code);
+  void drop_mailbox_replies(int slave, int replies);
+  void emergency_before_replies(int slave, int replies);
+  uint64_t mailbox_requests(int slave) const;
 
   // Application side, slave 1..n.
   std::vector<uint8_t> outputs(int slave) const;

@@ -13,8 +13,8 @@ using ecat_sim::SlaveConfig;
 
 struct Line {
   std::vector<EscModel> slaves;
-  explicit Line(int n) {
-    for (int i = 0; i < n; ++i) slaves.emplace_back(SlaveConfig(), i + 1 == n);
+  explicit Line(int n, const SlaveConfig& config = SlaveConfig()) {
+    for (int i = 0; i < n; ++i) slaves.emplace_back(config, i + 1 == n);
   }
   // One datagram through every slave; returns the working counter.
   uint16_t pass(uint8_t cmd, uint16_t adp, uint16_t ado, std::vector<uint8_t>& data, uint16_t* adp_out = nullptr) {
@@ -118,6 +118,36 @@ TEST(SimEsc, EepromReadsReturnSiiWords) {
   EXPECT_EQ(d[1], 0x0A);
   EXPECT_EQ(d[4], 0x01);  // product code 0x00010001
   EXPECT_EQ(d[6], 0x01);
+}
+
+// The CoE mailbox as a master meets it: a read of the empty send mailbox is
+// refused, a request is answered once even when it is written twice (the
+// master's resend carries the same counter).
+TEST(SimEsc, MailboxAnswersEachRequestOnceAndRefusesEmptyReads) {
+  SlaveConfig c;
+  c.coe = true;
+  Line line(1, c);
+  line.write16(2, 0, 0x0010, 0x1001);
+  std::vector<uint8_t> sms = {0x00, 0x10, 128, 0, 0x26, 0, 1, 0, 0x80, 0x10, 128, 0, 0x22, 0, 1, 0};
+  ASSERT_EQ(line.pass(5, 0x1001, 0x0800, sms), 1);
+  line.write16(5, 0x1001, 0x0120, 0x0002);
+  ASSERT_EQ(line.slaves[0].al_status(), 0x0002);
+  std::vector<uint8_t> in(128, 0);
+  EXPECT_EQ(line.pass(4, 0x1001, 0x1080, in), 0);
+  // Upload 0x1018:1 (vendor id), counter 1.
+  std::vector<uint8_t> request(128, 0);
+  const uint8_t head[16] = {0x0A, 0, 0, 0, 0, 0x13, 0x00, 0x20, 0x40, 0x18, 0x10, 0x01, 0, 0, 0, 0};
+  std::copy(head, head + 16, request.begin());
+  std::vector<uint8_t> copy = request;
+  ASSERT_EQ(line.pass(5, 0x1001, 0x1000, copy), 1);
+  EXPECT_EQ(line.slaves[0].read16(0x080C) & 0x0800, 0x0800);  // SyncManager 1: mailbox full
+  ASSERT_EQ(line.pass(4, 0x1001, 0x1080, in), 1);
+  EXPECT_EQ(in[8], 0x43);  // expedited, 4 bytes
+  EXPECT_EQ(in[12] | in[13] << 8, 0x0A5A);
+  EXPECT_EQ(line.slaves[0].read16(0x080C) & 0x0800, 0);
+  copy = request;
+  ASSERT_EQ(line.pass(5, 0x1001, 0x1000, copy), 1);
+  EXPECT_EQ(line.slaves[0].read16(0x080C) & 0x0800, 0);  // the resend is not answered again
 }
 
 }  // namespace

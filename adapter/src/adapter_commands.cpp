@@ -14,7 +14,7 @@ extern "C" int TAVRIX_CALL CAN_SetFilter(int index, int8_t first_byte, int8_t se
                        static_cast<uint32_t>(static_cast<uint8_t>(first_byte)) << 16 |
                            static_cast<uint32_t>(static_cast<uint8_t>(second_byte)) << 8 |
                            static_cast<uint8_t>(third_byte)};
-  return send_request(index, words, 4) == 20 ? 0 : -1;
+  return send_whole_request(index, words, 4) ? 0 : -1;
 }
 
 extern "C" int TAVRIX_CALL CAN_Reset(int index) {
@@ -24,7 +24,7 @@ extern "C" int TAVRIX_CALL CAN_Reset(int index) {
   if (!slot.open) return -1;
   flush(index);
   uint32_t words[2] = {make_header(CMD_RESET, 0, 1)};
-  return send_request(index, words, 1) == 8 ? 0 : -1;
+  return send_whole_request(index, words, 1) ? 0 : -1;
 }
 
 extern "C" int TAVRIX_CALL CAN_GetTimeStamp(int index, uint32_t* value) {
@@ -32,7 +32,7 @@ extern "C" int TAVRIX_CALL CAN_GetTimeStamp(int index, uint32_t* value) {
   std::lock_guard<std::mutex> lock(library().slots[index].receive_lock);
   uint32_t words[2] = {make_header(CMD_GET_TIMESTAMP, 0, 1)};
   uint32_t reply[kMaxReplyWords];
-  if (send_request(index, words, 1) == 0 || await_reply(index, RSP_TIMESTAMP, reply) != 2) return -1;
+  if (!send_whole_request(index, words, 1) || await_reply(index, RSP_TIMESTAMP, reply) != 2) return -1;
   *value = reply[1];
   return 0;
 }
@@ -41,7 +41,7 @@ extern "C" int TAVRIX_CALL CAN_SetTimeStamp(int index, uint32_t value, int8_t mo
   if (!slot_usable(index)) return -1;
   uint32_t words[4] = {make_header(CMD_SET_TIMESTAMP, 0, 3), value,
                        static_cast<uint32_t>(static_cast<int32_t>(mode))};  // sign-extended
-  return send_request(index, words, 3) == 16 ? 0 : -1;
+  return send_whole_request(index, words, 3) ? 0 : -1;
 }
 
 extern "C" int TAVRIX_CALL CAN_GetDevID(int index, uint32_t* id) {
@@ -49,7 +49,7 @@ extern "C" int TAVRIX_CALL CAN_GetDevID(int index, uint32_t* id) {
   std::lock_guard<std::mutex> lock(library().slots[index].receive_lock);
   uint32_t words[2] = {make_header(CMD_GET_DEVICE_ID, 0, 1)};
   uint32_t reply[kMaxReplyWords];
-  if (send_request(index, words, 1) == 0 || await_reply(index, RSP_DEVICE_ID, reply) != 2) return -1;
+  if (!send_whole_request(index, words, 1) || await_reply(index, RSP_DEVICE_ID, reply) != 2) return -1;
   *id = reply[1];
   return 0;
 }
@@ -59,6 +59,6 @@ extern "C" int TAVRIX_CALL CAN_SetDevID(int index, uint32_t id) {
   std::lock_guard<std::mutex> lock(library().slots[index].receive_lock);
   uint32_t words[3] = {make_header(CMD_SET_DEVICE_ID, 0, 2), id};
   uint32_t reply[kMaxReplyWords];
-  if (send_request(index, words, 2) == 0 || await_reply(index, RSP_DEVICE_ID, reply) != 2) return -1;
+  if (!send_whole_request(index, words, 2) || await_reply(index, RSP_DEVICE_ID, reply) != 2) return -1;
   return 0;
 }

@@ -48,11 +48,13 @@ extern "C" int TAVRIX_CALL CAN_Init(int index, CAN_InitConfig* config) {
   if (!slot_usable(index) || config == nullptr) return -1;
   Slot& slot = library().slots[index];
   flush(index);
-  if (std::memcmp(config, slot.remembered_classic, sizeof(CAN_InitConfig)) != 0) {
+  if (!slot.classic_remembered || std::memcmp(config, slot.remembered_classic, sizeof(CAN_InitConfig)) != 0) {
     std::memcpy(slot.remembered_classic, config, sizeof(CAN_InitConfig));
+    slot.classic_remembered = true;
   } else if (slot.initialised && !slot.fd_records) {
     return 0;
   }
+  slot.fd_remembered = false;
   const TimingLimits& limits = slot.type == 1 ? kNominalLimits : kClassicLimits;
   BitTiming settled = settle_timing(slot.clock_hz, limits,
                                     BitTiming{config->baud, config->prescaler, config->tseg1, config->tseg2, config->sjw});
@@ -64,7 +66,7 @@ extern "C" int TAVRIX_CALL CAN_Init(int index, CAN_InitConfig* config) {
   if (settled.rate < 1000) return -1;
   uint32_t words[6] = {make_header(CMD_INIT, 0, 5)};
   classic_init_words(*config, words);
-  if (send_request(index, words, 5) != 24) return -1;
+  if (!send_whole_request(index, words, 5)) return -1;
   if (!init_reply_ok(index)) return -1;
   slot.initialised = true;
   slot.fd_records = false;
@@ -77,12 +79,14 @@ extern "C" int TAVRIX_CALL CANFD_Init(int index, CANFD_InitConfig* config) {
   if (slot.type != 1) return -1;
   flush(index);
   constexpr size_t kComparedBytes = 16;  // bit rates and timing
-  if (std::memcmp(config, slot.remembered_fd, kComparedBytes) != 0) {
+  if (!slot.fd_remembered || std::memcmp(config, slot.remembered_fd, kComparedBytes) != 0) {
     std::memcpy(slot.remembered_fd, config, sizeof(CANFD_InitConfig));
+    slot.fd_remembered = true;
   } else if (slot.initialised && config->fd_records != 0) {
     slot.fd_records = true;
     return 0;
   }
+  slot.classic_remembered = false;
   BitTiming nominal = settle_timing(slot.clock_hz, kNominalLimits,
                                     BitTiming{config->baud, config->prescaler, config->tseg1, config->tseg2, config->sjw});
   config->baud = nominal.rate;
@@ -100,7 +104,7 @@ extern "C" int TAVRIX_CALL CANFD_Init(int index, CANFD_InitConfig* config) {
   config->data_sjw = data.sjw;
   uint32_t words[8] = {make_header(CMD_INIT, 0, 7)};
   fd_init_words(*config, words);
-  if (send_request(index, words, 7) != 32) return -1;
+  if (!send_whole_request(index, words, 7)) return -1;
   if (!init_reply_ok(index)) return -1;
   slot.initialised = true;
   slot.fd_records = config->fd_records != 0;

@@ -54,7 +54,7 @@ extern "C" int TAVRIX_CALL CAN_ReadDevInfo(int index, CAN_DevInfo* info) {
   uint32_t words[2] = {make_header(CMD_GET_DEVICE_INFO, 0, 1), 0};
   uint8_t answer[kAckBufferBytes];
   uint32_t got = 0;
-  bool ok = send_request(index, words, 1) != 0 && read_from_ack_pipe(index, answer, sizeof(answer), &got) &&
+  bool ok = send_whole_request(index, words, 1) && read_from_ack_pipe(index, answer, sizeof(answer), &got) &&
             got == kDeviceInfoBytes;
   if (!was_open) CloseUSBDev(index);
   if (!ok) return -1;

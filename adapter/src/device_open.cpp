@@ -94,7 +94,7 @@ extern "C" int TAVRIX_CALL CAN_OpenDevice(int index) {
   uint32_t words[2] = {make_header(CMD_OPEN, kOpenParam, 1), 0};
   uint32_t reply[kMaxReplyWords];
   int n = -1;
-  if (send_request(index, words, 1) == 8) n = await_reply(index, RSP_OPEN, reply);
+  if (send_whole_request(index, words, 1)) n = await_reply(index, RSP_OPEN, reply);
   if (n != 2) {
     CloseUSBDev(index);
     return -1;
@@ -121,7 +121,7 @@ extern "C" int TAVRIX_CALL CAN_CloseDevice(int index) {
     return -1;
   }
   uint32_t words[2] = {make_header(CMD_CLOSE, 0, 1), 0};
-  size_t written = send_request(index, words, 1);
+  bool written = send_whole_request(index, words, 1);
   CloseUSBDev(index);
-  return written == 8 ? 0 : -1;
+  return written ? 0 : -1;
 }

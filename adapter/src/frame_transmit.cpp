@@ -75,7 +75,7 @@ int transmit(int index, Frame* frames, uint32_t count, int* status, int timeout_
       ++next;
     }
     words[0] = make_header(CMD_TRANSMIT, param, static_cast<uint16_t>(n));
-    if (send_request(index, words, static_cast<uint16_t>(n)) != request_wire_length(n)) return -1;
+    if (!send_whole_request(index, words, static_cast<uint16_t>(n))) return -1;
     uint32_t got = read_ack(index, ack);
     // Shorter acknowledgements lack the status fields and count as none.
     if (got >= kAckRecordBytes) {

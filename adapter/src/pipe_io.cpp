@@ -63,6 +63,12 @@ bool write_to_write_pipe(int index, const uint8_t* buffer, uint32_t length, uint
   kitusb::set_last_error(kitusb::UsbError::kNone);
   bool ok = slot.usb->write_pipe(slot.write_pipe, buffer, length, &n);
   *written = n > length ? length : n;
+  // A write that moved only part of its bytes did not succeed, whatever the
+  // layer said: it ran out of time, and it must not clear the reset mark.
+  if (ok && *written < length) {
+    ok = false;
+    kitusb::set_last_error(kitusb::UsbError::kTimeout);
+  }
   after_transfer(index, slot.write_pipe, ok, kitusb::last_error(), library().write_reset_mark);
   return ok;
 }
@@ -76,6 +82,10 @@ size_t send_request(int index, uint32_t* words, uint16_t n) {
   uint32_t written = 0;
   if (!write_to_write_pipe(index, bytes, static_cast<uint32_t>(len), &written)) return 0;
   return written;
+}
+
+bool send_whole_request(int index, uint32_t* words, uint16_t n) {
+  return send_request(index, words, n) == request_wire_length(n);
 }
 
 int await_reply(int index, uint8_t code, uint32_t* reply) {
@@ -101,15 +111,17 @@ void flush(int index) {
   if (!index_in_range(index)) return;
   Slot& slot = library().slots[index];
   if (slot.usb) {
+    // Both drains take the ordinary read paths, so a failed drain of the
+    // acknowledgement pipe follows its reset rule like any other read there.
     static thread_local uint8_t scratch[kFlushReadBytes];
     uint32_t got = 0;
     if (slot.read_pipe != kitusb::kNoPipe) {
       slot.usb->set_pipe_timeout(slot.read_pipe, kFlushTimeoutMs);
-      slot.usb->read_pipe(slot.read_pipe, scratch, sizeof(scratch), &got);
+      read_from_read_pipe(slot, scratch, sizeof(scratch), &got);
     }
     if (slot.ack_pipe != kitusb::kNoPipe) {
       slot.usb->set_pipe_timeout(slot.ack_pipe, kFlushTimeoutMs);
-      slot.usb->read_pipe(slot.ack_pipe, scratch, sizeof(scratch), &got);
+      read_from_ack_pipe(index, scratch, sizeof(scratch), &got);
     }
     if (slot.read_pipe != kitusb::kNoPipe)
       slot.usb->set_pipe_timeout(slot.read_pipe, slot.read_timeout_ms.load(std::memory_order_relaxed));

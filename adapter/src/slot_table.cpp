@@ -61,6 +61,7 @@ void reset_library_for_tests() {
     s.fd_records = false;
     std::memset(s.remembered_classic, 0, sizeof(s.remembered_classic));
     std::memset(s.remembered_fd, 0, sizeof(s.remembered_fd));
+    s.classic_remembered = s.fd_remembered = false;
     clear_status(s);
     s.ring.read = s.ring.write = 0;
   }

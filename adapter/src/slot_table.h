@@ -55,8 +55,13 @@ struct Slot {
   std::mutex command_lock;  // transmit calls
   std::mutex receive_lock;  // every reader of the read pipe
 
+  // The record of the last init of each kind, for the "same init as last
+  // time" shortcut. An init of one kind forgets the other kind's record: the
+  // adapter has left that mode, so its next init must be sent again.
   uint8_t remembered_classic[sizeof(CAN_InitConfig)] = {};
   uint8_t remembered_fd[sizeof(CANFD_InitConfig)] = {};
+  bool classic_remembered = false;
+  bool fd_remembered = false;
 
   // Written by transmit (command lock) and poll (receive lock) which may run
   // at once, so the status has its own small lock.

@@ -410,4 +410,13 @@ TEST_F(SimAdapterTest, RepeatedInitsSendAgainOnlyWhenTheModeNeedsIt) {
   EXPECT_FALSE(tavrix::library().slots[0].fd_records);
   ASSERT_EQ(CAN_Init(0, &c), 0);
   EXPECT_EQ(commands(*a), (std::vector<uint8_t>{0x61, 0x61, 0x61, 0x61}));
+  // An init of the other kind in between left the adapter in that mode: the
+  // init remembered from before it is sent again, in both directions.
+  ASSERT_EQ(CANFD_Init(0, &fd), 0);
+  EXPECT_EQ(a->requests().size(), 5u);
+  EXPECT_TRUE(a->fd_record_mode());
+  fd.fd_records = 0;
+  ASSERT_EQ(CANFD_Init(0, &fd), 0);
+  ASSERT_EQ(CAN_Init(0, &c), 0);
+  EXPECT_EQ(a->requests().size(), 7u);
 }

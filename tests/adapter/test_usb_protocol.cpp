@@ -89,6 +89,18 @@ TEST_F(SimAdapterTest, WritePipeResetMarkFollowsTheRule) {
   a->fail_writes(1, kitusb::UsbError::kGeneralFailure);
   EXPECT_EQ(CAN_SetTimeStamp(0, 1, 0), -1);
   EXPECT_EQ(a->pipe_resets(w), 2u);
+  simadapter::SimUsbBackend::instance().set_list_fails(false);
+  // A write cut short is a failure that keeps the mark, whether the layer
+  // reports its time-out or (wrongly) success with the short count.
+  a->fail_writes(1, kitusb::UsbError::kGeneralFailure);
+  EXPECT_EQ(CAN_SetTimeStamp(0, 1, 0), -1);
+  a->cut_writes(1, 8, kitusb::UsbError::kTimeout);
+  EXPECT_EQ(CAN_SetTimeStamp(0, 1, 0), -1);
+  a->cut_writes(1, 8, kitusb::UsbError::kNone);
+  EXPECT_EQ(CAN_SetTimeStamp(0, 1, 0), -1);
+  EXPECT_TRUE(tavrix::library().write_reset_mark);
+  EXPECT_EQ(a->pipe_resets(w), 5u);
+  EXPECT_EQ(a->pipe_resets(w | 0x80), 0u);  // exactly the pipe named
 }
 
 TEST_F(SimAdapterTest, AckPipeResetAfterGeneralFailure) {
@@ -98,7 +110,42 @@ TEST_F(SimAdapterTest, AckPipeResetAfterGeneralFailure) {
   std::memset(&f, 0, sizeof(f));
   EXPECT_EQ(CAN_Transmit(0, &f, 1, 100), 1);  // the second attempt reads the acknowledgement
   EXPECT_EQ(a->pipe_resets(simadapter::kAckPipe), 1u);
+  EXPECT_EQ(a->pipe_resets(simadapter::kAckPipe & 0x7F), 0u);  // exactly the pipe named
   EXPECT_FALSE(tavrix::library().ack_reset_mark);  // cleared by the good read
+}
+
+TEST_F(SimAdapterTest, FlushDrainsTheAckPipeUnderItsResetRule) {
+  auto a = open_one(no_waiting());
+  const uint8_t ack = simadapter::kAckPipe;
+  // While marked, a drain that finds nothing resets the pipe; one that reads
+  // something clears the mark.
+  tavrix::library().ack_reset_mark = true;
+  ASSERT_EQ(CAN_SetFilter(0, 0, 0, 0, 0, 0), 0);
+  EXPECT_EQ(a->pipe_resets(ack), 1u);
+  EXPECT_TRUE(tavrix::library().ack_reset_mark);
+  a->inject_ack(junk());
+  ASSERT_EQ(CAN_SetFilter(0, 0, 0, 0, 0, 0), 0);
+  EXPECT_FALSE(tavrix::library().ack_reset_mark);
+  EXPECT_EQ(a->pipe_resets(ack), 1u);
+}
+
+TEST_F(SimAdapterTest, RequestsCutShortFailWithoutReadingReplies) {
+  auto a = open_one(no_waiting());
+  // Replies wait on their pipes; a command whose request did not go out
+  // whole must not take them.
+  a->inject_read(reply_bytes({header(0x7A, 0, 2), 5}));
+  a->inject_read(reply_bytes({header(0x6B, 0, 2), 9}));
+  a->inject_ack(std::vector<uint8_t>(24, 0));
+  uint32_t value = 0xA5A5A5A5;
+  a->cut_writes(4, 4, kitusb::UsbError::kNone);
+  EXPECT_EQ(CAN_GetTimeStamp(0, &value), -1);
+  EXPECT_EQ(CAN_GetDevID(0, &value), -1);
+  EXPECT_EQ(value, 0xA5A5A5A5u);
+  EXPECT_EQ(CAN_SetDevID(0, 3), -1);
+  CAN_DevInfo info;
+  EXPECT_EQ(CAN_ReadDevInfo(0, &info), -1);
+  EXPECT_EQ(a->queued_reads(), 2u);
+  EXPECT_TRUE(a->requests().empty());
 }
 
 TEST_F(SimAdapterTest, TwoPipeAdapterAcknowledgesOnReadPipe) {
@@ -157,13 +204,15 @@ TEST_F(SimAdapterTest, HotplugNoticesReachTheLastCallback) {
   auto& usb = simadapter::SimUsbBackend::instance();
   auto a = plug();
   size_t monitors_before = usb.monitor_count();
-  ASSERT_EQ(Reg_HotPlug_Func(first_callback), 0);
-  usb.wait_notices_delivered();
-  ASSERT_EQ(Reg_HotPlug_Func(second_callback), 0);
-  usb.wait_notices_delivered();
-  // The present adapter's notice to the new monitor may still have gone to
-  // the callback stored before; from here on only the last one is called.
   int first_before = g_first_calls.load();
+  ASSERT_EQ(Reg_HotPlug_Func(first_callback), 0);
+  // Notices that come during a registration (here the present adapter's, to
+  // the new monitor) go to the callback stored before it.
+  EXPECT_EQ(g_first_calls.load(), first_before);
+  ASSERT_EQ(Reg_HotPlug_Func(second_callback), 0);
+  EXPECT_EQ(g_first_calls.load(), first_before + 1);
+  EXPECT_EQ(g_second_calls.load(), 0);
+  first_before = g_first_calls.load();
   EXPECT_EQ(usb.monitor_count(), monitors_before + 2);
   int second_before = g_second_calls.load();
   SimAdapterConfig other;

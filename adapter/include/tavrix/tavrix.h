@@ -170,9 +170,12 @@ TAVRIX_API int TAVRIX_CALL CAN_ReadDevInfo(int index, CAN_DevInfo* info);
 /* ---- Configuration ----------------------------------------------------- */
 
 /* Classic CAN set-up; writes the settled timing and achieved rate back into
- * config. An identical repeat on an initialised slot sends nothing. */
+ * config. An identical repeat on an initialised slot sends nothing, unless a
+ * CAN-FD init came in between. */
 TAVRIX_API int TAVRIX_CALL CAN_Init(int index, CAN_InitConfig* config);
-/* CAN-FD set-up (CAN-FD adapters only); writes both settled phases back. */
+/* CAN-FD set-up (CAN-FD adapters only); writes both settled phases back. An
+ * identical repeat with fd_records set sends nothing, unless a classic init
+ * came in between. */
 TAVRIX_API int TAVRIX_CALL CANFD_Init(int index, CANFD_InitConfig* config);
 TAVRIX_API int TAVRIX_CALL CAN_SetFilter(int index, int8_t first_byte, int8_t second_byte, uint32_t first_value,
                                          uint32_t second_value, int8_t third_byte);
@@ -213,10 +216,13 @@ TAVRIX_API int TAVRIX_CALL USB_control_write_date(int index, const uint8_t buffe
 TAVRIX_API int TAVRIX_CALL USB_control_read_date(int index, uint8_t buffer[8], int unused, uint32_t* transferred);
 /* Reads at most length bytes from the read pipe; returns the count (0 none). */
 TAVRIX_API int TAVRIX_CALL Readusb_devNum(int index, void* buffer, int length);
-/* Writes the bytes as they stand to the write pipe; returns the count written. */
+/* Writes the bytes as they stand to the write pipe; returns the count written,
+ * 0 when the write failed or moved only part of the bytes. */
 TAVRIX_API int TAVRIX_CALL Writeusb_devNum(int index, const void* buffer, int length);
 /* Registers one more hot-plug monitor; the callback (stored last) runs on the
- * USB layer's monitor thread for every arrival and removal. 0 or -1. */
+ * USB layer's monitor thread for every arrival and removal. Notices that come
+ * while the call registers (among them one per device already attached) go
+ * to the callback stored before it, none at the first call. 0 or -1. */
 TAVRIX_API int TAVRIX_CALL Reg_HotPlug_Func(void (*callback)(void));
 
 #ifdef __cplusplus

@@ -7,27 +7,17 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
+
+#include "usb_libusb_rules.h"
 
 namespace kitusb {
 namespace {
-
-UsbError map_libusb_error(int rc) {
-  switch (rc) {
-    case LIBUSB_ERROR_NO_DEVICE:
-    case LIBUSB_ERROR_NOT_FOUND:
-      return UsbError::kNotConnected;
-    case LIBUSB_ERROR_TIMEOUT:
-      return UsbError::kTimeout;
-    case LIBUSB_ERROR_INVALID_PARAM:
-      return UsbError::kInvalidArgument;
-    default:
-      return UsbError::kGeneralFailure;
-  }
-}
 
 constexpr unsigned kControlTimeoutMs = 1000;
 constexpr int kEventPollMs = 50;
@@ -42,6 +32,7 @@ class LibusbDevice final : public UsbDevice {
   LibusbDevice(libusb_device_handle* handle, std::shared_ptr<void> device_ref)
       : handle_(handle), device_ref_(std::move(device_ref)) {
     for (auto& t : timeouts_ms_) t.store(0, std::memory_order_relaxed);
+    for (auto& p : packet_bytes_) p.store(0, std::memory_order_relaxed);
   }
   ~LibusbDevice() override {
     libusb_release_interface(handle_, 0);
@@ -81,16 +72,38 @@ class LibusbDevice final : public UsbDevice {
   // carries the direction bit, so a read of pipe 0x01 finds the time-out set
   // for 0x01 rather than an unset (unlimited) one under 0x81.
   bool read_pipe(uint8_t pipe_id, uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
-    return bulk(static_cast<uint8_t>(pipe_id | LIBUSB_ENDPOINT_IN), pipe_timeout(pipe_id), buffer, length,
-                transferred);
+    const uint8_t endpoint = static_cast<uint8_t>(pipe_id | LIBUSB_ENDPOINT_IN);
+    const uint32_t whole = whole_packet_length(length, packet_bytes(endpoint));
+    // A length that ends inside a packet is read through a buffer of whole
+    // packets; bytes past length in the last packet are dropped.
+    uint8_t* target = buffer;
+    if (whole > length) {
+      static thread_local std::vector<uint8_t> packets;
+      if (packets.size() < whole) packets.resize(whole);
+      target = packets.data();
+    }
+    int moved = 0;
+    int rc = libusb_bulk_transfer(handle_, endpoint, target, static_cast<int>(whole), &moved, pipe_timeout(pipe_id));
+    uint32_t got = moved > 0 ? static_cast<uint32_t>(moved) : 0;
+    if (got > length) got = length;
+    if (target != buffer && got > 0) std::memcpy(buffer, target, got);
+    if (transferred) *transferred = got;
+    return succeeded(bulk_outcome(false, rc, got, whole));
   }
 
   bool write_pipe(uint8_t pipe_id, const uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
     // libusb takes a non-const buffer for both directions; OUT transfers only read it.
-    return bulk(static_cast<uint8_t>(pipe_id & ~LIBUSB_ENDPOINT_IN), pipe_timeout(pipe_id),
-                const_cast<uint8_t*>(buffer), length, transferred);
+    int moved = 0;
+    int rc = libusb_bulk_transfer(handle_, static_cast<uint8_t>(pipe_id & ~LIBUSB_ENDPOINT_IN),
+                                  const_cast<uint8_t*>(buffer), static_cast<int>(length), &moved,
+                                  pipe_timeout(pipe_id));
+    uint32_t sent = moved > 0 ? static_cast<uint32_t>(moved) : 0;
+    if (transferred) *transferred = sent;
+    return succeeded(bulk_outcome(true, rc, sent, length));
   }
 
+  // The endpoint named, direction bit included: usbfs clears the halt of
+  // exactly that endpoint.
   bool reset_pipe(uint8_t pipe_id) override {
     int rc = libusb_clear_halt(handle_, pipe_id);
     if (rc != 0) set_last_error(map_libusb_error(rc));
@@ -111,28 +124,44 @@ class LibusbDevice final : public UsbDevice {
  private:
   unsigned pipe_timeout(uint8_t pipe_id) const { return timeouts_ms_[pipe_id].load(std::memory_order_relaxed); }
 
-  bool bulk(uint8_t endpoint, unsigned timeout, uint8_t* buffer, uint32_t length, uint32_t* transferred) {
-    int moved = 0;
-    int rc = libusb_bulk_transfer(handle_, endpoint, buffer, static_cast<int>(length), &moved, timeout);
-    if (transferred) *transferred = moved > 0 ? static_cast<uint32_t>(moved) : 0;
-    // A time-out after part of the data moved still delivered that part.
-    if (rc == 0 || (rc == LIBUSB_ERROR_TIMEOUT && moved > 0)) return true;
-    set_last_error(map_libusb_error(rc));
+  static bool succeeded(UsbError outcome) {
+    if (outcome == UsbError::kNone) return true;
+    set_last_error(outcome);
     return false;
+  }
+
+  // wMaxPacketSize of an endpoint, looked up once (0 until then).
+  uint32_t packet_bytes(uint8_t endpoint) {
+    uint32_t known = packet_bytes_[endpoint].load(std::memory_order_relaxed);
+    if (known != 0) return known;
+    int size = libusb_get_max_packet_size(static_cast<libusb_device*>(device_ref_.get()), endpoint);
+    known = size > 0 ? static_cast<uint32_t>(size) : kFallbackPacketBytes;
+    packet_bytes_[endpoint].store(known, std::memory_order_relaxed);
+    return known;
   }
 
   libusb_device_handle* handle_;
   std::shared_ptr<void> device_ref_;
   std::array<std::atomic<uint32_t>, 256> timeouts_ms_;
+  std::array<std::atomic<uint32_t>, 256> packet_bytes_;
 };
 
 class LibusbBackend final : public UsbBackend {
  public:
   ~LibusbBackend() override {
+    std::vector<libusb_hotplug_callback_handle> handles;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
+      for (const auto& m : monitors_) {
+        if (m->registered) handles.push_back(m->handle);
+      }
     }
+    delivered_cv_.notify_all();
+    // Once deregistered, libusb calls none of our monitors again, so they may
+    // go with this object. Not under our lock: on_hotplug takes it while
+    // libusb holds its own.
+    for (libusb_hotplug_callback_handle h : handles) libusb_hotplug_deregister_callback(context_, h);
     if (event_thread_.joinable()) {
       if (context_) libusb_interrupt_event_handler(context_);
       event_thread_.join();
@@ -224,15 +253,25 @@ class LibusbBackend final : public UsbBackend {
     int rc = libusb_hotplug_register_callback(
         ctx, static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
         LIBUSB_HOTPLUG_ENUMERATE, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
-        &LibusbBackend::on_hotplug, raw, nullptr);
+        &LibusbBackend::on_hotplug, raw, &raw->handle);
     if (rc != LIBUSB_SUCCESS) {
       set_last_error(map_libusb_error(rc));
       std::lock_guard<std::mutex> lock(mutex_);
       raw->handler = nullptr;  // stays allocated: libusb never saw it registered
       return false;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    raw->registered = true;
     if (!event_thread_.joinable()) event_thread_ = std::thread([this] { run_events(); });
+    // The notices for the devices present were queued during registration;
+    // return once the event thread has handed them (and any that came in the
+    // meantime) to their handlers. The event thread cannot wait for itself.
+    if (std::this_thread::get_id() == event_thread_.get_id()) return true;
+    const uint64_t target = queued_;
+    lock.unlock();
+    libusb_interrupt_event_handler(ctx);
+    lock.lock();
+    delivered_cv_.wait(lock, [&] { return delivered_ >= target || stop_; });
     return true;
   }
 
@@ -240,6 +279,8 @@ class LibusbBackend final : public UsbBackend {
   struct Monitor {
     LibusbBackend* owner = nullptr;
     HotplugHandler handler;
+    libusb_hotplug_callback_handle handle = 0;
+    bool registered = false;  // under mutex_
   };
   struct Notice {
     Monitor* monitor;
@@ -280,6 +321,7 @@ class LibusbBackend final : public UsbBackend {
     n.entry.device_ref = keep_device(dev);
     std::lock_guard<std::mutex> lock(monitor->owner->mutex_);
     monitor->owner->notices_.push_back(std::move(n));
+    ++monitor->owner->queued_;
     return 0;
   }
 
@@ -300,6 +342,11 @@ class LibusbBackend final : public UsbBackend {
       for (Notice& n : pending) {
         if (n.monitor->handler) n.monitor->handler(n.entry, n.kind);
       }
+      if (!pending.empty()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        delivered_ += pending.size();
+        delivered_cv_.notify_all();
+      }
     }
   }
 
@@ -309,6 +356,9 @@ class LibusbBackend final : public UsbBackend {
   bool stop_ = false;
   std::vector<std::unique_ptr<Monitor>> monitors_;
   std::deque<Notice> notices_;
+  uint64_t queued_ = 0;     // notices queued and handed out so far,
+  uint64_t delivered_ = 0;  // both under mutex_
+  std::condition_variable delivered_cv_;
   std::thread event_thread_;
 };
 

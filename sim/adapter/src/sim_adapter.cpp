@@ -97,6 +97,8 @@ std::deque<std::vector<uint8_t>>& SimAdapter::ack_queue_locked() {
 bool SimAdapter::host_write(uint8_t pipe_id, const uint8_t* data, uint32_t length, uint32_t* written) {
   *written = 0;
   std::vector<simcan::CanFrame> to_bus;
+  bool cut = false;
+  kitusb::UsbError cut_error = kitusb::UsbError::kNone;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!connected_) {
@@ -108,6 +110,12 @@ bool SimAdapter::host_write(uint8_t pipe_id, const uint8_t* data, uint32_t lengt
       return false;
     }
     if (take_failure_locked(write_failure_)) return false;
+    if (write_cut_.remaining > 0) {
+      --write_cut_.remaining;
+      cut = true;
+      cut_error = write_cut_.error;
+      if (length > write_cut_.moved) length = write_cut_.moved;
+    }
     *written = length;
     // Parse one word frame; the adapter ignores anything malformed.
     SimRequest req;
@@ -140,6 +148,10 @@ bool SimAdapter::host_write(uint8_t pipe_id, const uint8_t* data, uint32_t lengt
   for (const auto& f : to_bus) {
     if (bus_) bus_->send(f, port_.get());
     if (config_.echo_transmit) receive_from_bus(f);
+  }
+  if (cut && cut_error != kitusb::UsbError::kNone) {
+    kitusb::set_last_error(cut_error);
+    return false;
   }
   return true;
 }
@@ -381,6 +393,11 @@ void SimAdapter::refuse_next(uint8_t refusal_code) {
 void SimAdapter::fail_writes(int n, kitusb::UsbError error) {
   std::lock_guard<std::mutex> lock(mutex_);
   write_failure_ = PipeFailure{n, error};
+}
+
+void SimAdapter::cut_writes(int n, uint32_t moved, kitusb::UsbError error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  write_cut_ = PipeFailure{n, error, moved};
 }
 
 void SimAdapter::fail_reads(uint8_t pipe_id, int n, kitusb::UsbError error) {

@@ -175,7 +175,7 @@ std::unique_ptr<kitusb::UsbDevice> SimUsbBackend::open(const kitusb::UsbDeviceEn
 }
 
 bool SimUsbBackend::add_hotplug_monitor(kitusb::HotplugHandler handler) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
   if (refuse_monitors_) {
     kitusb::set_last_error(kitusb::UsbError::kGeneralFailure);
     return false;
@@ -185,6 +185,12 @@ bool SimUsbBackend::add_hotplug_monitor(kitusb::HotplugHandler handler) {
   // Notices for the devices present at registration.
   for (const auto& a : adapters_) queue_notice_locked(Notice{index, entry_of(a), kitusb::HotplugNotice::kArrival});
   if (!monitor_thread_.joinable()) monitor_thread_ = std::thread([this] { run_monitor(); });
+  // Returns after the notices queued so far were delivered (the monitor
+  // thread cannot wait for itself).
+  if (std::this_thread::get_id() != monitor_thread_.get_id()) {
+    uint64_t target = queued_;
+    delivered_cv_.wait(lock, [&] { return delivered_ >= target || stop_; });
+  }
   return true;
 }
 

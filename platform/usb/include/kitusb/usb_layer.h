@@ -59,9 +59,13 @@ class UsbDevice {
   // Transfer time-out of one pipe; 0 waits without limit.
   virtual void set_pipe_timeout(uint8_t pipe_id, uint32_t timeout_ms) = 0;
   // Bulk transfers: true when the transfer succeeded, *transferred holds the
-  // byte count (also on failure, where some bytes may have moved).
+  // byte count (also on failure, where some bytes may have moved). A write
+  // succeeds only when every byte went out: one that ran out of time after
+  // moving part of them fails with kTimeout. A read never writes past
+  // buffer[length - 1], whatever the pipe's packet size.
   virtual bool read_pipe(uint8_t pipe_id, uint8_t* buffer, uint32_t length, uint32_t* transferred) = 0;
   virtual bool write_pipe(uint8_t pipe_id, const uint8_t* buffer, uint32_t length, uint32_t* transferred) = 0;
+  // Resets exactly the pipe named: the direction bit is part of the id.
   virtual bool reset_pipe(uint8_t pipe_id) = 0;
   // Control transfer; the direction comes from bit 7 of request_type.
   virtual bool control_transfer(const UsbControlSetup& setup, uint8_t* buffer, uint32_t* transferred) = 0;
@@ -83,8 +87,12 @@ class UsbBackend {
   // Opens the device of a list entry; null on failure (last_error() set).
   virtual std::unique_ptr<UsbDevice> open(const UsbDeviceEntry& entry) = 0;
   // Registers one more monitor for every device; notices, also for the devices
-  // present at registration, arrive on the layer's monitor thread. Monitors
-  // live as long as the backend. false when the layer refused the monitor.
+  // present at registration, arrive on the layer's monitor thread. The call
+  // returns once the notices that came while it registered (those for the
+  // present devices among them) have been handled, so a caller can tell them
+  // from later ones; called on the monitor thread itself it cannot wait for
+  // them. Monitors live as long as the backend and are removed with it.
+  // false when the layer refused the monitor.
   virtual bool add_hotplug_monitor(HotplugHandler handler) = 0;
 };
 

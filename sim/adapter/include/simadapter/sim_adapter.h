@@ -87,6 +87,10 @@ class SimAdapter : public std::enable_shared_from_this<SimAdapter> {
   // The next n writes / reads on a pipe fail with this error, moving nothing.
   void fail_writes(int n, kitusb::UsbError error = kitusb::UsbError::kGeneralFailure);
   void fail_reads(uint8_t pipe_id, int n, kitusb::UsbError error = kitusb::UsbError::kGeneralFailure);
+  // The next n writes move only their first `moved` bytes (the adapter sees a
+  // cut request and ignores it) and fail with error, or report success with
+  // the short count when error is kNone.
+  void cut_writes(int n, uint32_t moved, kitusb::UsbError error = kitusb::UsbError::kTimeout);
   // Frames taken per acknowledgement (-1: all), status byte and status word.
   void set_ack(int taken_limit, uint8_t status_byte, uint32_t status_word);
   void set_drop_acks(bool drop);
@@ -113,6 +117,7 @@ class SimAdapter : public std::enable_shared_from_this<SimAdapter> {
   struct PipeFailure {
     int remaining = 0;
     kitusb::UsbError error = kitusb::UsbError::kNone;
+    uint32_t moved = 0;
   };
 
   SimAdapter(const SimAdapterConfig& config, std::shared_ptr<simcan::CanBus> bus);
@@ -142,7 +147,7 @@ class SimAdapter : public std::enable_shared_from_this<SimAdapter> {
   uint8_t ack_status_byte_ = 0;
   uint32_t ack_status_word_ = 0;
   bool drop_acks_ = false;
-  PipeFailure write_failure_, read_failure_, ack_failure_;
+  PipeFailure write_failure_, read_failure_, ack_failure_, write_cut_;
   std::deque<std::vector<uint8_t>> read_queue_;
   std::deque<std::vector<uint8_t>> ack_queue_;
   std::deque<std::vector<uint32_t>> rx_records_;  // full records waiting for a batch

@@ -45,7 +45,7 @@ int read_identity(HandCore& h) {
 }
 
 int identify_device(HandCore& h) {
-    if (h.bus_kind.load(std::memory_order_acquire) == 3) {
+    if (h.bus_kind.load(std::memory_order_acquire) == kBusCan) {
         // Classic CAN servos report no homed state and carry no identity.
         h.move_no_home.store(true, std::memory_order_release);
     } else if (!h.dry_run.load(std::memory_order_acquire)) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "bus_profile.h"
 #include "frame_bodies.h"
 #include "hand_ops.h"
 
@@ -194,8 +195,9 @@ std::array<uint8_t, 7> build_servo_frame(int position, int speed, int current) {
     return f;
 }
 
-int build_rpdo_request(HandCore& h, int request_type) {
-    if (h.bus_kind.load() != 0) return kOk;
+namespace {
+
+int encode_rpdo(HandCore& h, int request_type) {
     std::vector<uint8_t> image = build_request_body(h, request_type, true);
     if (image.empty()) return kOk;
     image.resize(kImageBytes, 0);  // a 16-joint motion body is cut at 64 bytes
@@ -205,8 +207,7 @@ int build_rpdo_request(HandCore& h, int request_type) {
     return kOk;
 }
 
-int build_canfd_request(HandCore& h, int request_type) {
-    if (h.bus_kind.load() != 1) return kOk;
+int encode_canfd(HandCore& h, int request_type) {
     std::vector<uint8_t> body = build_request_body(h, request_type, false);
     if (body.empty()) return kOk;
     // Not padded: the transport rounds up to a CAN-FD length.
@@ -216,9 +217,7 @@ int build_canfd_request(HandCore& h, int request_type) {
     return kOk;
 }
 
-int build_rs485_request(HandCore& h, int request_type) {
-    if (h.bus_kind.load() != 2) return kOk;
-    if (request_type < kModeCommand || request_type > kGesture) return kOk;
+int encode_rs485(HandCore& h, int request_type) {
     std::vector<uint8_t> payload = build_request_body(h, request_type, false);
     // RS485 marks requests with bit 7 of the code and 0xD0 in place of the count.
     payload[0] = static_cast<uint8_t>(payload[0] | 0x80);
@@ -231,9 +230,7 @@ int build_rs485_request(HandCore& h, int request_type) {
     return kOk;
 }
 
-int build_can_request(HandCore& h, int request_type) {
-    if (h.bus_kind.load() != 3) return kOk;
-    if (request_type != kModeCommand && request_type != kMotion) return kOk;
+int encode_can(HandCore& h, int request_type) {
     {
         std::lock_guard<std::mutex> lock(h.last_can_mutex);
         h.last_can.clear();
@@ -252,6 +249,40 @@ int build_can_request(HandCore& h, int request_type) {
     send_servo_motion(h);
     return kOk;
 }
+
+// Request types: report selection, mode command, motion, gesture.
+constexpr BusProfile kBusProfiles[] = {
+    {kBusEthercat, {true, true, true, true}, &encode_rpdo, 5, false},
+    {kBusCanfd, {true, true, true, true}, &encode_canfd, 5, true},
+    {kBusRs485, {false, true, true, true}, &encode_rs485, 30, true},
+    {kBusCan, {false, true, true, false}, &encode_can, 20, false},
+};
+
+// One bus's encoder called on its own: nothing unless the hand is on that bus.
+int build_on(HandCore& h, BusKind kind, int request_type) {
+    if (h.bus_kind.load() != kind) return kOk;
+    return build_request(h, bus_profile(kind), request_type);
+}
+
+}  // namespace
+
+const BusProfile* bus_profile(int32_t kind) {
+    for (const BusProfile& bus : kBusProfiles) {
+        if (bus.kind == kind) return &bus;
+    }
+    return nullptr;
+}
+
+int build_request(HandCore& h, const BusProfile* bus, int request_type) {
+    if (bus == nullptr || request_type < 0 || request_type >= kRequestTypeCount) return kOk;
+    if (!bus->carries[request_type]) return kOk;
+    return bus->encode(h, request_type);
+}
+
+int build_rpdo_request(HandCore& h, int request_type) { return build_on(h, kBusEthercat, request_type); }
+int build_canfd_request(HandCore& h, int request_type) { return build_on(h, kBusCanfd, request_type); }
+int build_rs485_request(HandCore& h, int request_type) { return build_on(h, kBusRs485, request_type); }
+int build_can_request(HandCore& h, int request_type) { return build_on(h, kBusCan, request_type); }
 
 int send_servo_command(HandCore& h, int node_id, int position, int speed, int current) {
     const std::array<uint8_t, 7> f = build_servo_frame(position, speed, current);

@@ -32,8 +32,8 @@ void release_endpoint(HandCore& h) {
 
 int initial(HandCore& h, int comm_type, unsigned node_id) {
     if (node_id >= 256) return kBadArgument;
-    if (comm_type == 1) h.canfd_node_id = static_cast<int32_t>(node_id);
-    if (comm_type == 2) h.rs485_node_id = static_cast<int32_t>(node_id);
+    if (comm_type == kBusCanfd) h.canfd_node_id = static_cast<int32_t>(node_id);
+    if (comm_type == kBusRs485) h.rs485_node_id = static_cast<int32_t>(node_id);
     return initial(h, comm_type);
 }
 
@@ -42,10 +42,10 @@ int initial(HandCore& h, int comm_type) {
     // Leaving RS485: give up the registration, and a private context with it.
     // A private context without a registration (an earlier attach refused)
     // goes too, so its worker does not outlive its use.
-    if (comm_type != 2 && (h.bus_endpoint || (h.bus_context && !h.bus_given))) detach_rs485(h);
+    if (comm_type != kBusRs485 && (h.bus_endpoint || (h.bus_context && !h.bus_given))) detach_rs485(h);
     h.bus_kind.store(comm_type);
     h.ota_busy.store(false);
-    if (comm_type == 2) {
+    if (comm_type == kBusRs485) {
         int rc = attach_rs485(h);
         if (rc != kOk) return rc;
     }

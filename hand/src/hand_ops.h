@@ -70,6 +70,9 @@ int set_rs485_baudrate(HandCore& h, int value);
 int get_rs485_baudrate(HandCore& h, int* value);
 
 // ---- frame encoders and send paths (frame_encoders.cpp, send_paths.cpp) ------
+// Requests are dispatched through the bus profile (bus_profile.h); each of
+// these runs one bus's encoder on its own and builds nothing unless the hand
+// is on that bus.
 int build_rpdo_request(HandCore& h, int request_type);
 int build_canfd_request(HandCore& h, int request_type);
 int build_rs485_request(HandCore& h, int request_type);

@@ -17,16 +17,10 @@ constexpr uint16_t kOtaFunction = 0x9000;
 constexpr int kGestureCount = 34;
 constexpr int kStateStopAll = 6;
 
-// Builds one request type on whichever bus the hand is on (each encoder acts
-// only on its own bus).
+// Builds one request type on whichever bus the hand is on; a bus that does
+// not carry the type, or no bus, sends nothing.
 int dispatch(HandCore& h, int request_type) {
-    switch (h.bus_kind.load()) {
-        case 0: return build_rpdo_request(h, request_type);
-        case 1: return build_canfd_request(h, request_type);
-        case 2: return build_rs485_request(h, request_type);
-        case 3: return build_can_request(h, request_type);
-        default: return kOk;
-    }
+    return build_request(h, bus_profile(h.bus_kind.load()), request_type);
 }
 
 // Mode and command bytes for one joint, or all 27 slots for joint 0.
@@ -47,9 +41,7 @@ bool joint_in_range(const HandCore& h, int joint_id) {
 }  // namespace
 
 int send_report_selection(HandCore& h) {
-    const int bus = h.bus_kind.load();
-    int result = kOk;
-    if (bus >= 0 && bus <= 2) result = dispatch(h, kReportSelection);
+    const int result = dispatch(h, kReportSelection);
     inter_command_delay(h);
     return result;
 }
@@ -58,19 +50,15 @@ int send_mode_commands(HandCore& h) { return dispatch(h, kModeCommand); }
 
 int send_motion(HandCore& h) { return dispatch(h, kMotion); }
 
-int send_gesture(HandCore& h) {
-    const int bus = h.bus_kind.load();
-    if (bus < 0 || bus > 2) return kOk;
-    return dispatch(h, kGesture);
-}
+int send_gesture(HandCore& h) { return dispatch(h, kGesture); }
 
 int send_param_request(HandCore& h, int kind, uint16_t index, uint8_t sub_index, uint16_t value) {
-    const int bus = h.bus_kind.load();
-    if (bus != 1 && bus != 2) return kOk;
+    const int32_t bus = h.bus_kind.load();
+    if (!carries_params(bus)) return kOk;
     if (kind < 0 || kind > 3) return kBadArgument;
     const std::array<uint8_t, 8> request = build_param_request(kind, index, sub_index, value);
     h.frame_log.log_frame(request.data(), request.size(), true);
-    if (bus == 1) {
+    if (bus == kBusCanfd) {
         h.last_canfd.assign(request.begin(), request.end());
         send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kParamIdOffset, h.last_canfd, 0);
     } else {
@@ -81,12 +69,12 @@ int send_param_request(HandCore& h, int kind, uint16_t index, uint8_t sub_index,
 }
 
 int send_ota_request(HandCore& h) {
-    const int bus = h.bus_kind.load();
-    if (bus != 1 && bus != 2) return kOk;
+    const int32_t bus = h.bus_kind.load();
+    if (!carries_params(bus)) return kOk;
     // OTA data keeps its own buffer: the command pre-send buffers stay as they were.
     std::vector<uint8_t> data = h.ota_data;
     h.frame_log.log_frame(data.data(), data.size(), true);
-    if (bus == 1) {
+    if (bus == kBusCanfd) {
         // The only frames with an extended (29-bit) identifier.
         send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kOtaIdOffset, data, 1);
     } else {

@@ -56,7 +56,7 @@ bool valid_slot(int slot) { return slot >= 0 && slot < kJointSlots; }
 }  // namespace
 
 int decode_tpdo(HandCore& h, ByteView image) {
-    if (h.bus_kind.load() != 0 || image.size() < kTpdoImageBytes) return kFrameRejected;
+    if (h.bus_kind.load() != kBusEthercat || image.size() < kTpdoImageBytes) return kFrameRejected;
     const TpdoLayout layout = find_tpdo_layout(image[0]);
     const uint8_t* p = image.data();
 
@@ -88,7 +88,7 @@ int decode_tpdo(HandCore& h, ByteView image) {
 }
 
 int decode_canfd(HandCore& h, unsigned id, ByteView payload) {
-    if (h.bus_kind.load() != 1 || payload.size() < 3) return kFrameRejected;
+    if (h.bus_kind.load() != kBusCanfd || payload.size() < 3) return kFrameRejected;
     h.frame_log.log_frame(payload.data(), payload.size(), false);
     const unsigned node = static_cast<unsigned>(h.canfd_node_id);
     if (id == node + kStatusIdOffset) return decode_status_reply(h, payload);
@@ -98,7 +98,7 @@ int decode_canfd(HandCore& h, unsigned id, ByteView payload) {
 }
 
 int decode_rs485(HandCore& h, ByteView bytes) {
-    if (h.bus_kind.load() != 2) return kFrameRejected;
+    if (h.bus_kind.load() != kBusRs485) return kFrameRejected;
     if (bytes.empty()) return kOk;
     std::shared_ptr<RS485SharedBusContext> context = h.bus_context;
     if (!context) return kNoBusContext;
@@ -178,7 +178,7 @@ int decode_status_reply(HandCore& h, ByteView payload) {
 }
 
 int decode_can(HandCore& h, unsigned id, const uint8_t* data, int len) {
-    if (h.bus_kind.load() != 3 || id <= 255) return kFrameRejected;
+    if (h.bus_kind.load() != kBusCan || id <= 255) return kFrameRejected;
     const unsigned node = id - 0x100;
     const int active = active_joint_count(h);
     if (node == 0 || node > static_cast<unsigned>(active) || len < 8 || !data) return kFrameRejected;

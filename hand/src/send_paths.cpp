@@ -73,7 +73,7 @@ bool submit_rs485_payload(HandCore& h, uint16_t function_code, uint8_t node_id, 
 }
 
 bool provide_rs485_poll(HandCore& h, uint16_t& function_code, std::vector<uint8_t>& payload) {
-    if (h.bus_kind.load() != 2 || h.dry_run.load() || h.ota_busy.load()) return false;
+    if (h.bus_kind.load() != kBusRs485 || h.dry_run.load() || h.ota_busy.load()) return false;
     // Without tactile reports only the joint and status replies are polled.
     const int cycle = h.sensor_enable.load() ? 5 : 2;
     if (h.poll_index >= cycle || h.poll_index < 0) h.poll_index = 0;

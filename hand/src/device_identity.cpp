@@ -2,6 +2,7 @@
 // are requested without waiting (the reply decoder applies them whenever they
 // arrive); the serial number is read part by part, waiting for each.
 #include <cstdio>
+#include <cstring>
 
 #include "hand_ops.h"
 
@@ -41,6 +42,16 @@ int read_identity(HandCore& h) {
         h.serial_number += text;
         first = false;
     }
+    return kOk;
+}
+
+int get_serial_number(const HandCore& h, char* buffer, int length) {
+    if (buffer == nullptr || length < 1) return kBadArgument;
+    const std::string& serial = h.serial_number;
+    const std::size_t room = static_cast<std::size_t>(length) - 1;
+    const std::size_t n = serial.size() < room ? serial.size() : room;
+    std::memcpy(buffer, serial.data(), n);
+    std::memset(buffer + n, 0, room - n + 1);  // zero fill up to and including the last byte
     return kOk;
 }
 

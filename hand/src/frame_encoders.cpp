@@ -8,6 +8,7 @@
 #include "bus_profile.h"
 #include "frame_bodies.h"
 #include "hand_ops.h"
+#include "value_rules.h"
 
 namespace morvx {
 
@@ -19,16 +20,7 @@ constexpr unsigned kCommandIdOffset = 0x500;
 
 // Single-precision value truncated toward zero, saturating instead of the
 // undefined conversion of an out-of-range or NaN float.
-int trunc_to_int(float v) {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483520.0f) return std::numeric_limits<int>::max();
-    if (v <= -2147483648.0f) return std::numeric_limits<int>::min();
-    return static_cast<int>(v);
-}
-
-uint32_t saturate_u16(int32_t v) {
-    return v < 0 ? 0u : (v > 0xFFFF ? 0xFFFFu : static_cast<uint32_t>(v));
-}
+int32_t trunc_to_int(float v) { return trunc_saturated(v, kFloatTopOfInt32); }
 
 void put16(std::vector<uint8_t>& out, uint32_t v) {
     out.push_back(static_cast<uint8_t>(v));
@@ -102,8 +94,6 @@ int servo_speed(const HandCore& h, int slot) {
     return trunc_to_int(h.angular_velocity.read(slot) / range * 1000.0f);
 }
 
-bool valid_slot(int slot) { return slot >= 0 && slot < kJointSlots; }
-
 void send_servo_motion(HandCore& h) {
     const int n = active_joint_count(h);
     const bool coupled = h.hand_type.load() == 2;
@@ -120,7 +110,7 @@ void send_servo_motion(HandCore& h) {
                     handled = true;  // sent together with the pair's first node
                 } else if (node == a) {
                     handled = true;
-                    if (a < 0 || a > kJointSlots || b < 0 || b > kJointSlots) break;
+                    if (!valid_node(a) || !valid_node(b)) break;
                     const int ja = h.node_to_joint[a];
                     const int jb = h.node_to_joint[b];
                     if (!valid_slot(ja) || !valid_slot(jb)) break;
@@ -150,10 +140,6 @@ void send_servo_motion(HandCore& h) {
 }
 
 }  // namespace
-
-int active_joint_count(const HandCore& h) {
-    return std::min(std::max(h.active_joints.load(), 0), kJointSlots);
-}
 
 std::vector<uint8_t> build_motion_body(const HandCore& h, uint8_t code) {
     const int n = active_joint_count(h);

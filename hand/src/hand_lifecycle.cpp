@@ -28,7 +28,29 @@ void release_endpoint(HandCore& h) {
     ep->owner = nullptr;
 }
 
+// The classic CAN monitor thread calls the send function between the
+// caller's calls; pause it while the callable is swapped so it never calls a
+// half-replaced one.
+template <typename F>
+void with_monitor_paused(HandCore& h, F&& swap) {
+    const bool was_running = h.running.load();
+    if (was_running) stop_monitor(h);
+    swap();
+    if (was_running) start_monitor(h);
+}
+
 }  // namespace
+
+void set_can_send_function(HandCore& h, bool (*fn)(unsigned, const uint8_t*, unsigned)) {
+    with_monitor_paused(h, [&] {
+        h.send_can_function = fn ? send_can_callback(fn) : send_can_callback();
+        h.active_send_can = &h.send_can_function;
+    });
+}
+
+void set_can_send_callable(HandCore& h, send_can_callback* callable) {
+    with_monitor_paused(h, [&] { h.active_send_can = callable; });
+}
 
 int initial(HandCore& h, int comm_type, unsigned node_id) {
     if (node_id >= 256) return kBadArgument;

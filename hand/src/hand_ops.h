@@ -19,10 +19,15 @@ int initial(HandCore& h, int comm_type);
 int initial(HandCore& h, int comm_type, unsigned node_id);
 int identify_device(HandCore& h);
 int read_identity(HandCore& h);
+int get_serial_number(const HandCore& h, char* buffer, int length);  // device_identity.cpp
 int attach_rs485(HandCore& h);
 void detach_rs485(HandCore& h);
 void set_rs485_send_function(HandCore& h);  // installs the active RS485 callable in a private context
 void set_rs485_shared_bus(HandCore& h, RS485SharedBus* bus);
+// Classic CAN send function: the hand's own copy of fn, or the caller's
+// callable; installed with the monitor paused.
+void set_can_send_function(HandCore& h, bool (*fn)(unsigned, const uint8_t*, unsigned));
+void set_can_send_callable(HandCore& h, send_can_callback* callable);
 
 // ---- joint model (joint_model.cpp) ------------------------------------------
 int set_hand_type(HandCore& h, int type);
@@ -114,8 +119,15 @@ int check_state_and_stop(HandCore& h);
 int check_homed(HandCore& h, int joint_id);
 int home(HandCore& h, int joint_id);
 int move(HandCore& h, int joint_id);
+int move_motors(HandCore& h, int joint_id);  // mode 0 first when a joint is in a control mode, then move
 int stop_step_1(HandCore& h, int joint_id);
 int stop_step_2(HandCore& h, int joint_id);
+int stop_motors(HandCore& h, int joint_id);  // step 1, 100 ms, step 2
+int set_control_mode(HandCore& h, int joint_id, int mode);
+int set_home_mode(HandCore& h, int joint_id, int option_a, int option_b);
+int set_enable(HandCore& h, int joint_id, int on);
+int clear_alarm(HandCore& h, int joint_id);
+int set_finger_pressure_reset(HandCore& h);
 int play_gesture(HandCore& h, int gesture, int arg1, int arg2);
 
 // ---- drive parameters and OTA (drive_params.cpp) ----------------------------
@@ -147,7 +159,6 @@ int set_sensor_data_format(HandCore& h, int format);
 int set_sensor_order(HandCore& h, const int* order, int count);
 int get_finger_sensor_pos(const HandCore& h, int channel, float* x, float* y, int* count);
 int get_finger_pressure(const HandCore& h, int channel, float* values, int* count);
-int set_finger_pressure_reset(HandCore& h);
 int get_finger_normal_force(const HandCore& h, int channel, float* value);
 int get_finger_normal_force_ex(const HandCore& h, int channel, float* values, int* count);
 int get_finger_tangential_force(const HandCore& h, int channel, float* value);

@@ -5,6 +5,7 @@
 
 #include "hand_core.h"
 #include "hand_ops.h"
+#include "value_rules.h"
 
 namespace morvx {
 
@@ -20,10 +21,6 @@ constexpr int kRunStatusAlarm = 2;
 // A joint in alarm whose alarm byte is still 0 reports this code, so that an
 // alarm never reads as "no alarm".
 constexpr int kUnknownAlarmCode = 9;
-
-bool single_joint_ok(const HandCore& h, int joint_id) {
-    return joint_id >= 1 && joint_id <= h.active_joints.load(std::memory_order_relaxed);
-}
 
 int run_status(uint8_t status) { return (status >> 5) & 7; }
 

@@ -1,10 +1,14 @@
-// Motion operations (home, move, stop, gesture), the state-6 guard, the homed
-// check, and the dispatchers that send one request type on the hand's bus.
-// All run on the caller's thread; the waits block it.
+// Motion operations (home, move, stop, gesture), the mode-table commands
+// (control mode, home options, enable, clear alarm, pressure reset), the
+// state-6 guard, the homed check, and the dispatchers that send one request
+// type on the hand's bus. All run on the caller's thread; the waits block it.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "frame_bodies.h"
 #include "hand_ops.h"
+#include "value_rules.h"
 
 namespace morvx {
 
@@ -16,6 +20,11 @@ constexpr uint16_t kParamFunction = 0x600;
 constexpr uint16_t kOtaFunction = 0x9000;
 constexpr int kGestureCount = 34;
 constexpr int kStateStopAll = 6;
+constexpr uint8_t kCommandEnable = 1;
+constexpr uint8_t kCommandDisable = 2;
+constexpr uint8_t kCommandClearAlarm = 3;
+constexpr uint8_t kPressureResetCommand = 11;
+constexpr auto kStopStepSpacing = std::chrono::milliseconds(100);
 
 // Builds one request type on whichever bus the hand is on; a bus that does
 // not carry the type, or no bus, sends nothing.
@@ -25,17 +34,21 @@ int dispatch(HandCore& h, int request_type) {
 
 // Mode and command bytes for one joint, or all 27 slots for joint 0.
 void set_mode_bytes(HandCore& h, int joint_id, uint8_t mode, uint8_t command) {
-    if (joint_id == 0) {
-        h.joint_mode.fill(mode);
-        h.joint_command.fill(command);
-    } else {
-        h.joint_mode[joint_id - 1] = mode;
-        h.joint_command[joint_id - 1] = command;
-    }
+    for_mode_slots(joint_id, [&](int i) {
+        h.joint_mode[i] = mode;
+        h.joint_command[i] = command;
+    });
 }
 
-bool joint_in_range(const HandCore& h, int joint_id) {
-    return joint_id >= 0 && joint_id <= active_joint_count(h);
+// A neutral mode command, the pause, then the real command byte.
+int send_two_step_command(HandCore& h, int joint_id, uint8_t command) {
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
+    set_mode_bytes(h, joint_id, 0, 0);
+    const int rc = send_mode_commands(h);
+    if (rc != kOk) return rc;
+    inter_command_delay(h);
+    set_mode_bytes(h, joint_id, 0, command);
+    return send_mode_commands(h);
 }
 
 }  // namespace
@@ -117,7 +130,7 @@ int check_homed(HandCore& h, int joint_id) {
 }
 
 int home(HandCore& h, int joint_id) {
-    if (!joint_in_range(h, joint_id)) return kBadArgument;
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
     set_mode_bytes(h, joint_id, 5, 0);
     int r = send_mode_commands(h);
     if (r != kOk) return r;
@@ -137,15 +150,80 @@ int move(HandCore& h, int joint_id) {
     return r;
 }
 
+int move_motors(HandCore& h, int joint_id) {
+    // A joint left in a control mode would ignore the motion request; put
+    // every slot back to mode 0 first, but only when one is not there yet.
+    bool any_mode = false;
+    for (uint8_t m : h.joint_mode) any_mode = any_mode || m != 0;
+    if (any_mode) {
+        h.joint_mode.fill(0);
+        h.joint_command.fill(0);
+        const int rc = send_mode_commands(h);
+        if (rc != kOk) return rc;
+        inter_command_delay(h);
+    }
+    return move(h, joint_id);
+}
+
 int stop_step_1(HandCore& h, int joint_id) {
-    if (!joint_in_range(h, joint_id)) return kBadArgument;
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
     set_mode_bytes(h, joint_id, 0, 7);
     return send_mode_commands(h);
 }
 
 int stop_step_2(HandCore& h, int joint_id) {
-    if (!joint_in_range(h, joint_id)) return kBadArgument;
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
     set_mode_bytes(h, joint_id, 0, 8);
+    return send_mode_commands(h);
+}
+
+int stop_motors(HandCore& h, int joint_id) {
+    const int rc = stop_step_1(h, joint_id);
+    if (rc != kOk) return rc;
+    std::this_thread::sleep_for(kStopStepSpacing);
+    return stop_step_2(h, joint_id);
+}
+
+int set_control_mode(HandCore& h, int joint_id, int mode) {
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
+    for_mode_slots(joint_id, [&](int i) { h.joint_mode[i] = static_cast<uint8_t>(mode); });
+    return send_mode_commands(h);
+}
+
+int set_home_mode(HandCore& h, int joint_id, int option_a, int option_b) {
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
+    // Nothing is sent: the options go out with the next mode command.
+    for_mode_slots(joint_id, [&](int i) {
+        h.home_option_a[i] = static_cast<uint8_t>(option_a);
+        h.home_option_b[i] = static_cast<uint8_t>(option_b);
+    });
+    return kOk;
+}
+
+int set_enable(HandCore& h, int joint_id, int on) {
+    return send_two_step_command(h, joint_id, on > 0 ? kCommandEnable : kCommandDisable);
+}
+
+int clear_alarm(HandCore& h, int joint_id) { return send_two_step_command(h, joint_id, kCommandClearAlarm); }
+
+// The hand zeroes its pressure baseline on command 11 to all joints, framed by
+// two neutral requests. A failed step leaves the per-joint bytes neutral so no
+// later mode request repeats the reset.
+int set_finger_pressure_reset(HandCore& h) {
+    set_mode_bytes(h, 0, 0, 0);
+    int result = send_mode_commands(h);
+    if (result != kOk) return result;
+
+    inter_command_delay(h);
+    set_mode_bytes(h, 0, 0, kPressureResetCommand);
+    result = send_mode_commands(h);
+    if (result != kOk) {
+        set_mode_bytes(h, 0, 0, 0);
+        return result;
+    }
+
+    inter_command_delay(h);
+    set_mode_bytes(h, 0, 0, 0);
     return send_mode_commands(h);
 }
 

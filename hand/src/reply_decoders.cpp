@@ -11,6 +11,7 @@
 #include "hand_ops.h"
 #include "reply_layout_table.h"
 #include "rs485_bus_context.h"
+#include "value_rules.h"
 
 namespace morvx {
 
@@ -21,12 +22,8 @@ constexpr unsigned kStatusIdOffset = 0x480;
 constexpr unsigned kParamReplyIdOffset = 0x580;
 constexpr unsigned kOtaReplyIdOffset = 0x7000;
 
-int trunc_to_int(float v) {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483520.0f) return std::numeric_limits<int>::max();
-    if (v <= -2147483648.0f) return std::numeric_limits<int>::min();
-    return static_cast<int>(v);
-}
+// Saturates from the same ceiling as the frame encoders (value_rules.h).
+int32_t trunc_to_int(float v) { return trunc_saturated(v, kFloatTopOfInt32); }
 
 // Velocity fields count tens of position units per second. Widened to 32 bits
 // so that fields beyond +-3276 keep their value instead of wrapping.
@@ -50,8 +47,6 @@ int32_t sign12(uint32_t v) {
     v &= 0x0FFF;
     return (v & 0x800) ? static_cast<int32_t>(v) - 4096 : static_cast<int32_t>(v);
 }
-
-bool valid_slot(int slot) { return slot >= 0 && slot < kJointSlots; }
 
 }  // namespace
 
@@ -234,7 +229,7 @@ void refresh_can_positions(HandCore& h) {
         for (std::size_t p = 0; p < h.coupled_pairs.size(); ++p) {
             const int a = h.coupled_pairs[p].first;
             const int b = h.coupled_pairs[p].second;
-            if (a < 0 || a > kJointSlots || b < 0 || b > kJointSlots) continue;
+            if (!valid_node(a) || !valid_node(b)) continue;
             const int ja = h.node_to_joint[a];
             const int jb = h.node_to_joint[b];
             if (!valid_slot(ja) || !valid_slot(jb)) continue;

@@ -9,14 +9,13 @@
 #include "frame_bodies.h"
 #include "hand_ops.h"
 #include "value_rules.h"
+#include "wire_map.h"
 
 namespace morvx {
 
 namespace {
 
 constexpr std::size_t kImageBytes = 64;  // EtherCAT RxPDO image and RS485 payload
-constexpr uint16_t kCommandFunction = 0x500;
-constexpr unsigned kCommandIdOffset = 0x500;
 
 // Single-precision value truncated toward zero, saturating instead of the
 // undefined conversion of an out-of-range or NaN float.
@@ -199,7 +198,7 @@ int encode_canfd(HandCore& h, int request_type) {
     // Not padded: the transport rounds up to a CAN-FD length.
     h.frame_log.log_frame(body.data(), body.size(), true);
     h.last_canfd = body;
-    send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kCommandIdOffset, h.last_canfd, 0);
+    send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kCanfdCommandIdOffset, h.last_canfd, 0);
     return kOk;
 }
 
@@ -212,7 +211,7 @@ int encode_rs485(HandCore& h, int request_type) {
     h.frame_log.log_frame(payload.data(), payload.size(), true);
     h.last_rs485 = payload;
     // The bus context replaces the kept payload with the complete wire frame.
-    submit_rs485_payload(h, kCommandFunction, static_cast<uint8_t>(h.rs485_node_id), h.last_rs485);
+    submit_rs485_payload(h, kRs485CommandFunction, static_cast<uint8_t>(h.rs485_node_id), h.last_rs485);
     return kOk;
 }
 

@@ -11,6 +11,7 @@
 
 #include "hand_core.h"
 #include "protocol_helpers.h"
+#include "rs485_framing.h"
 
 namespace morvx {
 
@@ -101,9 +102,13 @@ int copy_pre_send_can(HandCore& h, uint8_t* buffer, int* length);
 int decode_tpdo(HandCore& h, ByteView image);
 int decode_canfd(HandCore& h, unsigned id, ByteView payload);
 int decode_rs485(HandCore& h, ByteView bytes);
-// One complete RS485 wire frame, called by the bus context's dispatch with the
-// endpoint's mutex held.
+// One RS485 wire frame from anywhere: rejected (8) unless intact; a frame of
+// another node id is logged and not decoded.
 int handle_rs485_frame(HandCore& h, ByteView frame);
+// One reply the bus context cut (intact) and routed to this hand by its node
+// id, called by the context's dispatch with the endpoint's mutex held; ours
+// false only logs it.
+int handle_rs485_reply(HandCore& h, const RS485Reply& reply, bool ours);
 int decode_status_reply(HandCore& h, ByteView payload);
 int decode_can(HandCore& h, unsigned id, const uint8_t* data, int len);
 void refresh_can_positions(HandCore& h);

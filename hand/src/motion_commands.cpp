@@ -9,15 +9,12 @@
 #include "frame_bodies.h"
 #include "hand_ops.h"
 #include "value_rules.h"
+#include "wire_map.h"
 
 namespace morvx {
 
 namespace {
 
-constexpr unsigned kParamIdOffset = 0x600;
-constexpr unsigned kOtaIdOffset = 0x9000;
-constexpr uint16_t kParamFunction = 0x600;
-constexpr uint16_t kOtaFunction = 0x9000;
 constexpr int kGestureCount = 34;
 constexpr int kStateStopAll = 6;
 constexpr uint8_t kCommandEnable = 1;
@@ -73,10 +70,10 @@ int send_param_request(HandCore& h, int kind, uint16_t index, uint8_t sub_index,
     h.frame_log.log_frame(request.data(), request.size(), true);
     if (bus == kBusCanfd) {
         h.last_canfd.assign(request.begin(), request.end());
-        send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kParamIdOffset, h.last_canfd, 0);
+        send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kCanfdParamIdOffset, h.last_canfd, 0);
     } else {
         h.last_rs485.assign(request.begin(), request.end());
-        submit_rs485_payload(h, kParamFunction, static_cast<uint8_t>(h.rs485_node_id), h.last_rs485);
+        submit_rs485_payload(h, kRs485ParamFunction, static_cast<uint8_t>(h.rs485_node_id), h.last_rs485);
     }
     return kOk;
 }
@@ -89,9 +86,9 @@ int send_ota_request(HandCore& h) {
     h.frame_log.log_frame(data.data(), data.size(), true);
     if (bus == kBusCanfd) {
         // The only frames with an extended (29-bit) identifier.
-        send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kOtaIdOffset, data, 1);
+        send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kCanfdOtaIdOffset, data, 1);
     } else {
-        submit_rs485_payload(h, kOtaFunction, static_cast<uint8_t>(h.rs485_node_id), data);
+        submit_rs485_payload(h, kRs485OtaFunction, static_cast<uint8_t>(h.rs485_node_id), data);
     }
     return kOk;
 }

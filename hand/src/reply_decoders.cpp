@@ -11,16 +11,15 @@
 #include "hand_ops.h"
 #include "reply_layout_table.h"
 #include "rs485_bus_context.h"
+#include "rs485_framing.h"
 #include "value_rules.h"
+#include "wire_map.h"
 
 namespace morvx {
 
 namespace {
 
 constexpr std::size_t kStatusPayloadBytes = 64;
-constexpr unsigned kStatusIdOffset = 0x480;
-constexpr unsigned kParamReplyIdOffset = 0x580;
-constexpr unsigned kOtaReplyIdOffset = 0x7000;
 
 // Saturates from the same ceiling as the frame encoders (value_rules.h).
 int32_t trunc_to_int(float v) { return trunc_saturated(v, kFloatTopOfInt32); }
@@ -86,9 +85,9 @@ int decode_canfd(HandCore& h, unsigned id, ByteView payload) {
     if (h.bus_kind.load() != kBusCanfd || payload.size() < 3) return kFrameRejected;
     h.frame_log.log_frame(payload.data(), payload.size(), false);
     const unsigned node = static_cast<unsigned>(h.canfd_node_id);
-    if (id == node + kStatusIdOffset) return decode_status_reply(h, payload);
-    if (id == node + kParamReplyIdOffset) return handle_param_reply(h, payload);
-    if (id == node + kOtaReplyIdOffset) return queue_ota_reply(h, payload);
+    if (id == node + kCanfdStatusIdOffset) return decode_status_reply(h, payload);
+    if (id == node + kCanfdParamReplyIdOffset) return handle_param_reply(h, payload);
+    if (id == node + kCanfdOtaReplyIdOffset) return queue_ota_reply(h, payload);
     return kOk;
 }
 
@@ -101,17 +100,16 @@ int decode_rs485(HandCore& h, ByteView bytes) {
 }
 
 int handle_rs485_frame(HandCore& h, ByteView frame) {
-    const std::size_t size = frame.size();
-    if (size <= 3) return kFrameRejected;
-    const uint16_t crc = crc16_modbus(frame.data(), size - 2);
-    if (read_le16(frame.data() + size - 2) != crc) return kFrameRejected;
+    if (!rs485_frame_intact(frame)) return kFrameRejected;
+    const RS485Reply reply = split_rs485_frame(frame);
+    return handle_rs485_reply(h, reply, reply.node_id == static_cast<uint8_t>(h.rs485_node_id));
+}
 
-    // Body: between the node id and the CRC.
-    const ByteView body(frame.data() + 2, size - 4);
-    const bool ours = frame[1] == static_cast<uint8_t>(h.rs485_node_id);
-    const uint8_t start = frame[0];
+int handle_rs485_reply(HandCore& h, const RS485Reply& reply, bool ours) {
+    const ByteView body = reply.body;
+    const uint8_t start = reply.start;
 
-    if (start == 'H') {
+    if (start == kRs485StartStatus) {
         // Status replies are decoded from a fixed 64-byte payload.
         uint8_t payload[kStatusPayloadBytes] = {};
         std::copy_n(body.data(), std::min(body.size(), kStatusPayloadBytes), payload);
@@ -122,8 +120,8 @@ int handle_rs485_frame(HandCore& h, ByteView frame) {
     }
     h.frame_log.log_frame(body.data(), body.size(), false);
     if (!ours) return kOk;
-    if (start == 'X') return handle_param_reply(h, body);
-    if (start == 'p') return queue_ota_reply(h, body);
+    if (start == kRs485StartParam) return handle_param_reply(h, body);
+    if (start == kRs485StartOta) return queue_ota_reply(h, body);
     return kOk;
 }
 

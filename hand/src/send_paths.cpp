@@ -9,6 +9,8 @@
 #include "frame_bodies.h"
 #include "hand_ops.h"
 #include "rs485_bus_context.h"
+#include "rs485_framing.h"
+#include "wire_map.h"
 
 namespace morvx {
 
@@ -79,7 +81,7 @@ bool provide_rs485_poll(HandCore& h, uint16_t& function_code, std::vector<uint8_
     if (h.poll_index >= cycle || h.poll_index < 0) h.poll_index = 0;
     payload.assign({static_cast<uint8_t>(rs485_poll_codes[h.poll_index] | 0x80),
                     static_cast<uint8_t>(active_joint_count(h))});
-    function_code = 0x500;
+    function_code = kRs485CommandFunction;
     h.poll_index = (h.poll_index + 1) % cycle;
     return true;
 }

@@ -2,12 +2,11 @@
 
 #include <cstring>
 
+#include "kitcanfd/length_code.h"
+
 namespace tavrix {
 
-size_t dlc_to_length(uint8_t dlc) {
-  static const uint8_t kLengths[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
-  return kLengths[dlc & 0xF];
-}
+size_t dlc_to_length(uint8_t dlc) { return kitcanfd::length_of_code(dlc); }
 
 namespace {
 

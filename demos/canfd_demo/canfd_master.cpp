@@ -5,14 +5,12 @@
 #include <cstring>
 #include <memory>
 
+#include "kitcanfd/length_code.h"
 #include "tavrix/tavrix.h"
 
 namespace demos {
 
-unsigned canfd_dlc_to_length(unsigned dlc) {
-  static const unsigned kLengths[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
-  return dlc < 16 ? kLengths[dlc] : 64;
-}
+unsigned canfd_dlc_to_length(unsigned dlc) { return kitcanfd::length_of_code(dlc); }
 
 CANFDMaster::~CANFDMaster() {
   if (connected()) disconnect();

@@ -2,22 +2,17 @@
 
 #include <cstring>
 
+#include "kitcanfd/length_code.h"
+
 namespace lv {
 
-uint8_t canfd_dlc_for_length(unsigned length) {
-  if (length <= 8) return static_cast<uint8_t>(length);
-  if (length <= 12) return 9;
-  if (length <= 16) return 10;
-  if (length <= 20) return 11;
-  if (length <= 24) return 12;
-  if (length <= 32) return 13;
-  if (length <= 48) return 14;
-  return 15;
-}
+uint8_t canfd_dlc_for_length(unsigned length) { return static_cast<uint8_t>(kitcanfd::code_for_length(length)); }
 
 int canfd_length_for_dlc(uint8_t dlc) {
-  static const int kLengths[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
-  return dlc < 16 ? kLengths[dlc] : -1;
+  // The I/O thread counts a frame with a code the adapter never delivers as
+  // lost rather than decode it with a guessed length.
+  if (dlc > kitcanfd::kMaxLengthCode) return -1;
+  return static_cast<int>(kitcanfd::length_of_code(dlc));
 }
 
 void build_tx_record(const CanfdTxEntry& entry, CANFD_Frame* out) {

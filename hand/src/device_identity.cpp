@@ -2,6 +2,7 @@
 // are requested without waiting (the reply decoder applies them whenever they
 // arrive); the serial number is read part by part, waiting for each.
 #include <cstdio>
+#include <cstring>
 
 #include "hand_ops.h"
 
@@ -44,8 +45,18 @@ int read_identity(HandCore& h) {
     return kOk;
 }
 
+int get_serial_number(const HandCore& h, char* buffer, int length) {
+    if (buffer == nullptr || length < 1) return kBadArgument;
+    const std::string& serial = h.serial_number;
+    const std::size_t room = static_cast<std::size_t>(length) - 1;
+    const std::size_t n = serial.size() < room ? serial.size() : room;
+    std::memcpy(buffer, serial.data(), n);
+    std::memset(buffer + n, 0, room - n + 1);  // zero fill up to and including the last byte
+    return kOk;
+}
+
 int identify_device(HandCore& h) {
-    if (h.bus_kind.load(std::memory_order_acquire) == 3) {
+    if (h.bus_kind.load(std::memory_order_acquire) == kBusCan) {
         // Classic CAN servos report no homed state and carry no identity.
         h.move_no_home.store(true, std::memory_order_release);
     } else if (!h.dry_run.load(std::memory_order_acquire)) {

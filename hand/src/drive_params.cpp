@@ -30,7 +30,8 @@ constexpr uint8_t kDirectionSub = 5;
 
 // Model code -> (bus kind, hand type); codes outside 1..6 change nothing.
 void apply_model_code(HandCore& h, uint16_t code) {
-    static const int32_t kBus[7] = {0, 0, 1, 1, 0, 2, 2};
+    static const BusKind kBus[7] = {kBusEthercat, kBusEthercat, kBusCanfd, kBusCanfd,
+                                    kBusEthercat, kBusRs485,    kBusRs485};
     static const int32_t kType[7] = {0, 0, 0, 1, 1, 1, 0};
     if (code < 1 || code > 6) return;
     h.bus_kind.store(kBus[code], std::memory_order_release);
@@ -111,8 +112,7 @@ int get_sdo_drive_param(HandCore& h, unsigned index, uint8_t sub_index, unsigned
 }
 
 int save_sdo_drive_param(HandCore& h) {
-    const int32_t bus = h.bus_kind.load(std::memory_order_acquire);
-    if (bus != 1 && bus != 2) return kOk;
+    if (!carries_params(h.bus_kind.load(std::memory_order_acquire))) return kOk;
     const int r = send_param_request(h, kParamSavePrepare, 0, 0, 0);
     if (r != kOk) return r;
     inter_command_delay(h);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hand_core.h"
+#include "value_rules.h"
 
 namespace morvx {
 
@@ -20,9 +21,6 @@ constexpr uint8_t kMotionAllFields = 0x0B;
 // RS485 poll cursor cycles through these reply codes (first two without
 // tactile sensors, all five with).
 constexpr std::array<uint8_t, 5> rs485_poll_codes{{0x50, 0x5A, 0x72, 0x73, 0x74}};
-
-// Active joint count clamped to the 27 table slots.
-int active_joint_count(const HandCore& h);
 
 // Body of an EtherCAT / CAN-FD request; empty for an unknown type.
 // `ethercat` selects the EtherCAT report selection (TxPDO layout codes).

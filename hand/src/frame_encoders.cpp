@@ -5,29 +5,21 @@
 #include <cmath>
 #include <limits>
 
+#include "bus_profile.h"
 #include "frame_bodies.h"
 #include "hand_ops.h"
+#include "value_rules.h"
+#include "wire_map.h"
 
 namespace morvx {
 
 namespace {
 
 constexpr std::size_t kImageBytes = 64;  // EtherCAT RxPDO image and RS485 payload
-constexpr uint16_t kCommandFunction = 0x500;
-constexpr unsigned kCommandIdOffset = 0x500;
 
 // Single-precision value truncated toward zero, saturating instead of the
 // undefined conversion of an out-of-range or NaN float.
-int trunc_to_int(float v) {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483520.0f) return std::numeric_limits<int>::max();
-    if (v <= -2147483648.0f) return std::numeric_limits<int>::min();
-    return static_cast<int>(v);
-}
-
-uint32_t saturate_u16(int32_t v) {
-    return v < 0 ? 0u : (v > 0xFFFF ? 0xFFFFu : static_cast<uint32_t>(v));
-}
+int32_t trunc_to_int(float v) { return trunc_saturated(v, kFloatTopOfInt32); }
 
 void put16(std::vector<uint8_t>& out, uint32_t v) {
     out.push_back(static_cast<uint8_t>(v));
@@ -101,8 +93,6 @@ int servo_speed(const HandCore& h, int slot) {
     return trunc_to_int(h.angular_velocity.read(slot) / range * 1000.0f);
 }
 
-bool valid_slot(int slot) { return slot >= 0 && slot < kJointSlots; }
-
 void send_servo_motion(HandCore& h) {
     const int n = active_joint_count(h);
     const bool coupled = h.hand_type.load() == 2;
@@ -119,7 +109,7 @@ void send_servo_motion(HandCore& h) {
                     handled = true;  // sent together with the pair's first node
                 } else if (node == a) {
                     handled = true;
-                    if (a < 0 || a > kJointSlots || b < 0 || b > kJointSlots) break;
+                    if (!valid_node(a) || !valid_node(b)) break;
                     const int ja = h.node_to_joint[a];
                     const int jb = h.node_to_joint[b];
                     if (!valid_slot(ja) || !valid_slot(jb)) break;
@@ -149,10 +139,6 @@ void send_servo_motion(HandCore& h) {
 }
 
 }  // namespace
-
-int active_joint_count(const HandCore& h) {
-    return std::min(std::max(h.active_joints.load(), 0), kJointSlots);
-}
 
 std::vector<uint8_t> build_motion_body(const HandCore& h, uint8_t code) {
     const int n = active_joint_count(h);
@@ -194,8 +180,9 @@ std::array<uint8_t, 7> build_servo_frame(int position, int speed, int current) {
     return f;
 }
 
-int build_rpdo_request(HandCore& h, int request_type) {
-    if (h.bus_kind.load() != 0) return kOk;
+namespace {
+
+int encode_rpdo(HandCore& h, int request_type) {
     std::vector<uint8_t> image = build_request_body(h, request_type, true);
     if (image.empty()) return kOk;
     image.resize(kImageBytes, 0);  // a 16-joint motion body is cut at 64 bytes
@@ -205,20 +192,17 @@ int build_rpdo_request(HandCore& h, int request_type) {
     return kOk;
 }
 
-int build_canfd_request(HandCore& h, int request_type) {
-    if (h.bus_kind.load() != 1) return kOk;
+int encode_canfd(HandCore& h, int request_type) {
     std::vector<uint8_t> body = build_request_body(h, request_type, false);
     if (body.empty()) return kOk;
     // Not padded: the transport rounds up to a CAN-FD length.
     h.frame_log.log_frame(body.data(), body.size(), true);
     h.last_canfd = body;
-    send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kCommandIdOffset, h.last_canfd, 0);
+    send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kCanfdCommandIdOffset, h.last_canfd, 0);
     return kOk;
 }
 
-int build_rs485_request(HandCore& h, int request_type) {
-    if (h.bus_kind.load() != 2) return kOk;
-    if (request_type < kModeCommand || request_type > kGesture) return kOk;
+int encode_rs485(HandCore& h, int request_type) {
     std::vector<uint8_t> payload = build_request_body(h, request_type, false);
     // RS485 marks requests with bit 7 of the code and 0xD0 in place of the count.
     payload[0] = static_cast<uint8_t>(payload[0] | 0x80);
@@ -227,13 +211,11 @@ int build_rs485_request(HandCore& h, int request_type) {
     h.frame_log.log_frame(payload.data(), payload.size(), true);
     h.last_rs485 = payload;
     // The bus context replaces the kept payload with the complete wire frame.
-    submit_rs485_payload(h, kCommandFunction, static_cast<uint8_t>(h.rs485_node_id), h.last_rs485);
+    submit_rs485_payload(h, kRs485CommandFunction, static_cast<uint8_t>(h.rs485_node_id), h.last_rs485);
     return kOk;
 }
 
-int build_can_request(HandCore& h, int request_type) {
-    if (h.bus_kind.load() != 3) return kOk;
-    if (request_type != kModeCommand && request_type != kMotion) return kOk;
+int encode_can(HandCore& h, int request_type) {
     {
         std::lock_guard<std::mutex> lock(h.last_can_mutex);
         h.last_can.clear();
@@ -252,6 +234,40 @@ int build_can_request(HandCore& h, int request_type) {
     send_servo_motion(h);
     return kOk;
 }
+
+// Request types: report selection, mode command, motion, gesture.
+constexpr BusProfile kBusProfiles[] = {
+    {kBusEthercat, {true, true, true, true}, &encode_rpdo, 5, false},
+    {kBusCanfd, {true, true, true, true}, &encode_canfd, 5, true},
+    {kBusRs485, {false, true, true, true}, &encode_rs485, 30, true},
+    {kBusCan, {false, true, true, false}, &encode_can, 20, false},
+};
+
+// One bus's encoder called on its own: nothing unless the hand is on that bus.
+int build_on(HandCore& h, BusKind kind, int request_type) {
+    if (h.bus_kind.load() != kind) return kOk;
+    return build_request(h, bus_profile(kind), request_type);
+}
+
+}  // namespace
+
+const BusProfile* bus_profile(int32_t kind) {
+    for (const BusProfile& bus : kBusProfiles) {
+        if (bus.kind == kind) return &bus;
+    }
+    return nullptr;
+}
+
+int build_request(HandCore& h, const BusProfile* bus, int request_type) {
+    if (bus == nullptr || request_type < 0 || request_type >= kRequestTypeCount) return kOk;
+    if (!bus->carries[request_type]) return kOk;
+    return bus->encode(h, request_type);
+}
+
+int build_rpdo_request(HandCore& h, int request_type) { return build_on(h, kBusEthercat, request_type); }
+int build_canfd_request(HandCore& h, int request_type) { return build_on(h, kBusCanfd, request_type); }
+int build_rs485_request(HandCore& h, int request_type) { return build_on(h, kBusRs485, request_type); }
+int build_can_request(HandCore& h, int request_type) { return build_on(h, kBusCan, request_type); }
 
 int send_servo_command(HandCore& h, int node_id, int position, int speed, int current) {
     const std::array<uint8_t, 7> f = build_servo_frame(position, speed, current);

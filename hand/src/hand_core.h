@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "bus_profile.h"
 #include "double_buffer.h"
 #include "frame_log.h"
 #include "morvane/morvane.h"
@@ -43,14 +44,6 @@ enum ResultCode : int {
     kLogFileExists = 9,
     kLogFileUnwritable = 10,
     kNotHomed = 11,
-};
-
-// Request types of the command encoders.
-enum RequestType : int {
-    kReportSelection = 0,
-    kModeCommand = 1,
-    kMotion = 2,
-    kGesture = 3,
 };
 
 // Whole-table helpers for the atomic per-joint tables below.
@@ -89,7 +82,7 @@ struct HandCore {
 
     // ---- bus and identity: written by the receive thread during
     // identification, read everywhere; each a whole 32-bit atomic ----------
-    std::atomic<int32_t> bus_kind{-1};
+    std::atomic<int32_t> bus_kind{kBusNone};  // a BusKind, or any value initial() was given
     std::atomic<int32_t> hand_type{0};
     std::atomic<int32_t> total_joints{11};
     std::atomic<int32_t> active_joints{6};

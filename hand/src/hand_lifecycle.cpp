@@ -28,12 +28,34 @@ void release_endpoint(HandCore& h) {
     ep->owner = nullptr;
 }
 
+// The classic CAN monitor thread calls the send function between the
+// caller's calls; pause it while the callable is swapped so it never calls a
+// half-replaced one.
+template <typename F>
+void with_monitor_paused(HandCore& h, F&& swap) {
+    const bool was_running = h.running.load();
+    if (was_running) stop_monitor(h);
+    swap();
+    if (was_running) start_monitor(h);
+}
+
 }  // namespace
+
+void set_can_send_function(HandCore& h, bool (*fn)(unsigned, const uint8_t*, unsigned)) {
+    with_monitor_paused(h, [&] {
+        h.send_can_function = fn ? send_can_callback(fn) : send_can_callback();
+        h.active_send_can = &h.send_can_function;
+    });
+}
+
+void set_can_send_callable(HandCore& h, send_can_callback* callable) {
+    with_monitor_paused(h, [&] { h.active_send_can = callable; });
+}
 
 int initial(HandCore& h, int comm_type, unsigned node_id) {
     if (node_id >= 256) return kBadArgument;
-    if (comm_type == 1) h.canfd_node_id = static_cast<int32_t>(node_id);
-    if (comm_type == 2) h.rs485_node_id = static_cast<int32_t>(node_id);
+    if (comm_type == kBusCanfd) h.canfd_node_id = static_cast<int32_t>(node_id);
+    if (comm_type == kBusRs485) h.rs485_node_id = static_cast<int32_t>(node_id);
     return initial(h, comm_type);
 }
 
@@ -42,10 +64,10 @@ int initial(HandCore& h, int comm_type) {
     // Leaving RS485: give up the registration, and a private context with it.
     // A private context without a registration (an earlier attach refused)
     // goes too, so its worker does not outlive its use.
-    if (comm_type != 2 && (h.bus_endpoint || (h.bus_context && !h.bus_given))) detach_rs485(h);
+    if (comm_type != kBusRs485 && (h.bus_endpoint || (h.bus_context && !h.bus_given))) detach_rs485(h);
     h.bus_kind.store(comm_type);
     h.ota_busy.store(false);
-    if (comm_type == 2) {
+    if (comm_type == kBusRs485) {
         int rc = attach_rs485(h);
         if (rc != kOk) return rc;
     }

@@ -11,6 +11,7 @@
 
 #include "hand_core.h"
 #include "protocol_helpers.h"
+#include "rs485_framing.h"
 
 namespace morvx {
 
@@ -19,10 +20,15 @@ int initial(HandCore& h, int comm_type);
 int initial(HandCore& h, int comm_type, unsigned node_id);
 int identify_device(HandCore& h);
 int read_identity(HandCore& h);
+int get_serial_number(const HandCore& h, char* buffer, int length);  // device_identity.cpp
 int attach_rs485(HandCore& h);
 void detach_rs485(HandCore& h);
 void set_rs485_send_function(HandCore& h);  // installs the active RS485 callable in a private context
 void set_rs485_shared_bus(HandCore& h, RS485SharedBus* bus);
+// Classic CAN send function: the hand's own copy of fn, or the caller's
+// callable; installed with the monitor paused.
+void set_can_send_function(HandCore& h, bool (*fn)(unsigned, const uint8_t*, unsigned));
+void set_can_send_callable(HandCore& h, send_can_callback* callable);
 
 // ---- joint model (joint_model.cpp) ------------------------------------------
 int set_hand_type(HandCore& h, int type);
@@ -70,6 +76,9 @@ int set_rs485_baudrate(HandCore& h, int value);
 int get_rs485_baudrate(HandCore& h, int* value);
 
 // ---- frame encoders and send paths (frame_encoders.cpp, send_paths.cpp) ------
+// Requests are dispatched through the bus profile (bus_profile.h); each of
+// these runs one bus's encoder on its own and builds nothing unless the hand
+// is on that bus.
 int build_rpdo_request(HandCore& h, int request_type);
 int build_canfd_request(HandCore& h, int request_type);
 int build_rs485_request(HandCore& h, int request_type);
@@ -93,9 +102,13 @@ int copy_pre_send_can(HandCore& h, uint8_t* buffer, int* length);
 int decode_tpdo(HandCore& h, ByteView image);
 int decode_canfd(HandCore& h, unsigned id, ByteView payload);
 int decode_rs485(HandCore& h, ByteView bytes);
-// One complete RS485 wire frame, called by the bus context's dispatch with the
-// endpoint's mutex held.
+// One RS485 wire frame from anywhere: rejected (8) unless intact; a frame of
+// another node id is logged and not decoded.
 int handle_rs485_frame(HandCore& h, ByteView frame);
+// One reply the bus context cut (intact) and routed to this hand by its node
+// id, called by the context's dispatch with the endpoint's mutex held; ours
+// false only logs it.
+int handle_rs485_reply(HandCore& h, const RS485Reply& reply, bool ours);
 int decode_status_reply(HandCore& h, ByteView payload);
 int decode_can(HandCore& h, unsigned id, const uint8_t* data, int len);
 void refresh_can_positions(HandCore& h);
@@ -111,8 +124,15 @@ int check_state_and_stop(HandCore& h);
 int check_homed(HandCore& h, int joint_id);
 int home(HandCore& h, int joint_id);
 int move(HandCore& h, int joint_id);
+int move_motors(HandCore& h, int joint_id);  // mode 0 first when a joint is in a control mode, then move
 int stop_step_1(HandCore& h, int joint_id);
 int stop_step_2(HandCore& h, int joint_id);
+int stop_motors(HandCore& h, int joint_id);  // step 1, 100 ms, step 2
+int set_control_mode(HandCore& h, int joint_id, int mode);
+int set_home_mode(HandCore& h, int joint_id, int option_a, int option_b);
+int set_enable(HandCore& h, int joint_id, int on);
+int clear_alarm(HandCore& h, int joint_id);
+int set_finger_pressure_reset(HandCore& h);
 int play_gesture(HandCore& h, int gesture, int arg1, int arg2);
 
 // ---- drive parameters and OTA (drive_params.cpp) ----------------------------
@@ -144,7 +164,6 @@ int set_sensor_data_format(HandCore& h, int format);
 int set_sensor_order(HandCore& h, const int* order, int count);
 int get_finger_sensor_pos(const HandCore& h, int channel, float* x, float* y, int* count);
 int get_finger_pressure(const HandCore& h, int channel, float* values, int* count);
-int set_finger_pressure_reset(HandCore& h);
 int get_finger_normal_force(const HandCore& h, int channel, float* value);
 int get_finger_normal_force_ex(const HandCore& h, int channel, float* values, int* count);
 int get_finger_tangential_force(const HandCore& h, int channel, float* value);

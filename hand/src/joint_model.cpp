@@ -8,6 +8,7 @@
 
 #include "hand_core.h"
 #include "hand_ops.h"
+#include "value_rules.h"
 
 namespace morvx {
 
@@ -43,8 +44,6 @@ constexpr float kMaxServoCount = 4095.0f;
 constexpr int32_t kRawPositionGarbage = 20000;
 constexpr int32_t kPositionRangeEnd = 10000;
 
-bool valid_slot(int slot) { return slot >= 0 && slot < kJointSlots; }
-
 const Coefficients* correction_for(const HandCore& h, int slot) {
     if (slot < kFirstCorrectedSlot || slot > kLastCorrectedSlot) return nullptr;
     if (h.hand_type.load(std::memory_order_relaxed) != kHandType1) return nullptr;
@@ -68,40 +67,6 @@ float correct_inverse(const Coefficients* k, float y) {
     const float r1 = (s - k->b) / (2.0f * k->a);
     const float r2 = (-k->b - s) / (2.0f * k->a);
     return r2 < r1 ? r2 : r1;
-}
-
-// Clamp that also maps NaN to the lower bound, so that no NaN reaches a
-// float-to-int conversion.
-float clamp_float(float v, float lo, float hi) {
-    if (!(v >= lo)) return lo;
-    return v > hi ? hi : v;
-}
-
-int32_t clamp_int(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
-
-// trunc toward zero, saturated to int32 (NaN gives 0): a float outside the
-// int32 range has no defined conversion.
-int32_t trunc_saturated(float v) {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483648.0f) return std::numeric_limits<int32_t>::max();
-    if (v <= -2147483648.0f) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);
-}
-
-bool joint_or_all_ok(const HandCore& h, int joint_id) {
-    return joint_id >= 0 && joint_id <= h.active_joints.load(std::memory_order_relaxed);
-}
-
-// Slots addressed by a target setter: the joint's slot, or every active slot
-// in order for joint 0.
-template <typename F>
-void for_target_slots(const HandCore& h, int joint_id, F&& f) {
-    if (joint_id == 0) {
-        const int n = h.active_joints.load(std::memory_order_relaxed);
-        for (int i = 0; i < n; ++i) f(i);
-    } else {
-        f(joint_id - 1);
-    }
 }
 
 // Node address of each joint: joint i + 1 on node i + 1, except on the
@@ -239,8 +204,8 @@ std::pair<float, float> coupled_from_servo(int32_t a, int32_t b, AngleLimits la,
 }
 
 void refresh_measured(HandCore& h) {
-    const int n = h.active_joints.load(std::memory_order_relaxed);
-    for (int i = 0; i < n && i < kJointSlots; ++i) {
+    const int n = active_joint_count(h);
+    for (int i = 0; i < n; ++i) {
         // The receive thread is the writer of the raw buffer and calls this
         // after storing a report, so its own latest values are the ones to use.
         int32_t v = h.raw_position.pending(i);
@@ -291,7 +256,7 @@ int set_target_angle(HandCore& h, int joint_id, float degrees) {
         set_target_slot_angle(h, slot, degrees);
         return kOk;
     }
-    const int n = h.active_joints.load(std::memory_order_relaxed);
+    const int n = active_joint_count(h);
     for (int slot = 0; slot < n; ++slot) {
         // Joints before a refusing one keep their new targets.
         if (degrees < h.min_angle[slot] || degrees > h.max_angle[slot]) return kBadArgument;
@@ -318,7 +283,7 @@ int set_angular_velocity(HandCore& h, int joint_id, float degrees_per_second) {
         const float unit = velocity_unit(h, slot);
         // A joint without an angle range has no position velocity to speak
         // of; 0 rather than the quotient's inf or NaN.
-        const int32_t pv = unit > 0.0f ? trunc_saturated(degrees_per_second / unit) : 0;
+        const int32_t pv = unit > 0.0f ? trunc_saturated(degrees_per_second / unit, kFloatPastInt32) : 0;
         h.angular_velocity.write(slot, degrees_per_second);
         h.position_velocity.write(slot, pv);
         h.angular_velocity.publish();
@@ -348,7 +313,7 @@ int set_max_current(HandCore& h, int joint_id, int current) {
 int sync_position_to_target(HandCore& h, int joint_id) {
     if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
     if (joint_id >= 1) return set_target_position(h, joint_id, h.now_position.read(joint_id - 1));
-    const int n = h.active_joints.load(std::memory_order_relaxed);
+    const int n = active_joint_count(h);
     for (int k = 1; k <= n; ++k) set_target_position(h, k, h.now_position.read(k - 1));
     return kOk;
 }

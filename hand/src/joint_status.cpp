@@ -5,6 +5,7 @@
 
 #include "hand_core.h"
 #include "hand_ops.h"
+#include "value_rules.h"
 
 namespace morvx {
 
@@ -21,10 +22,6 @@ constexpr int kRunStatusAlarm = 2;
 // alarm never reads as "no alarm".
 constexpr int kUnknownAlarmCode = 9;
 
-bool single_joint_ok(const HandCore& h, int joint_id) {
-    return joint_id >= 1 && joint_id <= h.active_joints.load(std::memory_order_relaxed);
-}
-
 int run_status(uint8_t status) { return (status >> 5) & 7; }
 
 // One read of the joint's published status byte, so the bits of one call
@@ -38,15 +35,9 @@ int read_status_bit(const HandCore& h, int joint_id, int* value, unsigned bit) {
 }  // namespace
 
 void inter_command_delay(const HandCore& h) {
-    // The hand's controller needs time between requests: RS485 frames share
-    // one half-duplex line, and the classic CAN servos answer slowly.
-    int delay_ms = 5;
-    const int kind = h.bus_kind.load(std::memory_order_relaxed);
-    if (kind == 2) {
-        delay_ms = 30;
-    } else if (kind == 3) {
-        delay_ms = 20;
-    }
+    // The hand's controller needs time between requests (see BusProfile).
+    const BusProfile* bus = bus_profile(h.bus_kind.load(std::memory_order_relaxed));
+    const int delay_ms = bus ? bus->pause_ms : kDefaultPauseMs;
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
 }
 

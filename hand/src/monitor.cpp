@@ -17,8 +17,6 @@ namespace {
 
 constexpr uint8_t kStatusRequest = 0xA0;
 constexpr auto kStatusRequestSpacing = std::chrono::milliseconds(20);
-constexpr int32_t kBusRs485 = 2;
-constexpr int32_t kBusClassicCan = 3;
 constexpr int32_t kSixteenJointHand = 2;
 
 // joint_to_node entries are atomics: set_hand_type may rewrite them on the
@@ -31,7 +29,7 @@ void monitor_loop(HandCore* hand) {
     HandCore& h = *hand;
     const std::vector<uint8_t> request{kStatusRequest};
     while (h.running.load()) {
-        if (h.bus_kind.load(std::memory_order_acquire) != kBusClassicCan ||
+        if (h.bus_kind.load(std::memory_order_acquire) != kBusCan ||
             h.hand_type.load(std::memory_order_acquire) != kSixteenJointHand) {
             inter_command_delay(h);
             continue;

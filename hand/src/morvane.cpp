@@ -1,26 +1,12 @@
 // morvx::Morvane: the class layer. Checks arguments, then forwards to the
-// hand operations; the few methods with logic of their own (mode commands,
-// enable, clear alarm, move, stop, serial number) carry it here.
-#include <chrono>
-#include <cstring>
-#include <thread>
-
+// hand operations (hand_ops.h); getters of a single field read it here.
 #include "hand_core.h"
 #include "hand_ops.h"
+#include "value_rules.h"
 
 namespace morvx {
 
 namespace {
-
-// J0: 0 (all joints) or 1..active_joints.
-bool joint_or_all_ok(const HandCore& h, int joint_id) {
-    return joint_id >= 0 && joint_id <= h.active_joints.load(std::memory_order_relaxed);
-}
-
-// A single joint 1..active_joints, as getters accept.
-bool single_joint_ok(const HandCore& h, int joint_id) {
-    return joint_id >= 1 && joint_id <= h.active_joints.load(std::memory_order_relaxed);
-}
 
 // G1 over a published per-joint buffer: one read of the joint's slot.
 template <typename T, typename Out>
@@ -28,35 +14,6 @@ int read_published(const HandCore& h, const DoubleBuffer<T>& buffer, int joint_i
     if (out == nullptr || !single_joint_ok(h, joint_id)) return kBadArgument;
     *out = static_cast<Out>(buffer.read(static_cast<std::size_t>(joint_id - 1)));
     return kOk;
-}
-
-// Joint 0 addresses all 27 slots of the mode and command tables, not only
-// the active joints.
-template <typename F>
-void for_joint_slots(int joint_id, F&& f) {
-    if (joint_id == 0) {
-        for (int i = 0; i < kJointSlots; ++i) f(i);
-    } else {
-        f(joint_id - 1);
-    }
-}
-
-// set_enable and set_clear_alarm: a neutral mode command, the pause, then the
-// real command byte.
-int send_two_step_command(HandCore& h, int joint_id, uint8_t command) {
-    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
-    for_joint_slots(joint_id, [&](int i) {
-        h.joint_mode[i] = 0;
-        h.joint_command[i] = 0;
-    });
-    int rc = send_mode_commands(h);
-    if (rc != kOk) return rc;
-    inter_command_delay(h);
-    for_joint_slots(joint_id, [&](int i) {
-        h.joint_mode[i] = 0;
-        h.joint_command[i] = command;
-    });
-    return send_mode_commands(h);
 }
 
 send_data_callback* as_data_callable(void* fn) { return static_cast<send_data_callback*>(fn); }
@@ -149,32 +106,12 @@ int Morvane::set_rs485_data_decode(const uint8_t* data, int len) {
     return decode_rs485(*core_, ByteView(data, static_cast<std::size_t>(len)));
 }
 
-namespace {
-
-// The classic CAN monitor thread calls the send function between the
-// caller's calls; pause it while the callable is swapped so it never calls a
-// half-replaced one.
-template <typename F>
-void with_monitor_paused(HandCore& h, F&& swap) {
-    const bool was_running = h.running.load();
-    if (was_running) stop_monitor(h);
-    swap();
-    if (was_running) start_monitor(h);
-}
-
-}  // namespace
-
 void Morvane::set_send_can_callback(bool (*fn)(unsigned, const uint8_t*, unsigned)) {
-    HandCore& h = *core_;
-    with_monitor_paused(h, [&] {
-        h.send_can_function = fn ? send_can_callback(fn) : send_can_callback();
-        h.active_send_can = &h.send_can_function;
-    });
+    set_can_send_function(*core_, fn);
 }
 
 void Morvane::set_send_can_callback_ex(void* fn) {
-    HandCore& h = *core_;
-    with_monitor_paused(h, [&] { h.active_send_can = static_cast<send_can_callback*>(fn); });
+    set_can_send_callable(*core_, static_cast<send_can_callback*>(fn));
 }
 
 int Morvane::set_can_data_decode(unsigned id, const uint8_t* data, int len) {
@@ -197,12 +134,7 @@ int Morvane::get_firmware_version(float* version) {
 
 int Morvane::get_serial_number(char* buffer, int length) {
     if (buffer == nullptr || length < 1) return kBadArgument;
-    const std::string& serial = core_->serial_number;
-    const std::size_t room = static_cast<std::size_t>(length) - 1;
-    const std::size_t n = serial.size() < room ? serial.size() : room;
-    std::memcpy(buffer, serial.data(), n);
-    std::memset(buffer + n, 0, room - n + 1);  // zero fill up to and including the last byte
-    return kOk;
+    return morvx::get_serial_number(*core_, buffer, length);
 }
 
 int Morvane::get_dof(int* total, int* active) {
@@ -252,8 +184,7 @@ int Morvane::get_rs485_baudrate(int* baudrate) { return morvx::get_rs485_baudrat
 
 int Morvane::set_control_mode(int joint_id, int mode) {
     if (!joint_or_all_ok(*core_, joint_id)) return kBadArgument;
-    for_joint_slots(joint_id, [&](int i) { core_->joint_mode[i] = static_cast<uint8_t>(mode); });
-    return send_mode_commands(*core_);
+    return morvx::set_control_mode(*core_, joint_id, mode);
 }
 
 int Morvane::get_control_mode(int joint_id, int* mode) {
@@ -262,7 +193,10 @@ int Morvane::get_control_mode(int joint_id, int* mode) {
     return kOk;
 }
 
-int Morvane::set_enable(int joint_id, int on) { return send_two_step_command(*core_, joint_id, on > 0 ? 1 : 2); }
+int Morvane::set_enable(int joint_id, int on) {
+    if (!joint_or_all_ok(*core_, joint_id)) return kBadArgument;
+    return morvx::set_enable(*core_, joint_id, on);
+}
 
 int Morvane::get_enable(int joint_id, int* on) {
     if (on == nullptr) return kBadArgument;
@@ -278,7 +212,10 @@ int Morvane::get_torque_reached(int joint_id, int* reached) {
     return morvx::get_torque_reached(*core_, joint_id, reached);
 }
 
-int Morvane::set_clear_alarm(int joint_id) { return send_two_step_command(*core_, joint_id, 3); }
+int Morvane::set_clear_alarm(int joint_id) {
+    if (!joint_or_all_ok(*core_, joint_id)) return kBadArgument;
+    return clear_alarm(*core_, joint_id);
+}
 
 int Morvane::get_now_alarm(int joint_id, int* alarm) {
     if (alarm == nullptr || !single_joint_ok(*core_, joint_id)) return kBadArgument;
@@ -290,11 +227,7 @@ int Morvane::get_now_alarm(int joint_id, int* alarm) {
 int Morvane::set_home_mode(int joint_id, int option_a, int option_b) {
     if (!joint_or_all_ok(*core_, joint_id)) return kBadArgument;
     // Nothing is sent: the options go out with the next mode command.
-    for_joint_slots(joint_id, [&](int i) {
-        core_->home_option_a[i] = static_cast<uint8_t>(option_a);
-        core_->home_option_b[i] = static_cast<uint8_t>(option_b);
-    });
-    return kOk;
+    return morvx::set_home_mode(*core_, joint_id, option_a, option_b);
 }
 
 int Morvane::set_move_no_home(int on) {
@@ -318,27 +251,13 @@ int Morvane::get_limit_target_angle(int joint_id, float* min_angle, float* max_a
 }
 
 int Morvane::move_motors(int joint_id) {
-    HandCore& h = *core_;
-    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
-    // A joint left in a control mode would ignore the motion request; put
-    // every slot back to mode 0 first, but only when one is not there yet.
-    bool any_mode = false;
-    for (uint8_t m : h.joint_mode) any_mode = any_mode || m != 0;
-    if (any_mode) {
-        h.joint_mode.fill(0);
-        h.joint_command.fill(0);
-        int rc = send_mode_commands(h);
-        if (rc != kOk) return rc;
-        inter_command_delay(h);
-    }
-    return move(h, joint_id);
+    if (!joint_or_all_ok(*core_, joint_id)) return kBadArgument;
+    return morvx::move_motors(*core_, joint_id);
 }
 
 int Morvane::stop_motors(int joint_id) {
-    int rc = stop_step_1(*core_, joint_id);
-    if (rc != kOk) return rc;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return stop_step_2(*core_, joint_id);
+    if (!joint_or_all_ok(*core_, joint_id)) return kBadArgument;
+    return morvx::stop_motors(*core_, joint_id);
 }
 
 int Morvane::play_gesture(int gesture, int arg1, int arg2) { return morvx::play_gesture(*core_, gesture, arg1, arg2); }

@@ -1,55 +1,57 @@
-// Motion operations (home, move, stop, gesture), the state-6 guard, the homed
-// check, and the dispatchers that send one request type on the hand's bus.
-// All run on the caller's thread; the waits block it.
+// Motion operations (home, move, stop, gesture), the mode-table commands
+// (control mode, home options, enable, clear alarm, pressure reset), the
+// state-6 guard, the homed check, and the dispatchers that send one request
+// type on the hand's bus. All run on the caller's thread; the waits block it.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "frame_bodies.h"
 #include "hand_ops.h"
+#include "value_rules.h"
+#include "wire_map.h"
 
 namespace morvx {
 
 namespace {
 
-constexpr unsigned kParamIdOffset = 0x600;
-constexpr unsigned kOtaIdOffset = 0x9000;
-constexpr uint16_t kParamFunction = 0x600;
-constexpr uint16_t kOtaFunction = 0x9000;
 constexpr int kGestureCount = 34;
 constexpr int kStateStopAll = 6;
+constexpr uint8_t kCommandEnable = 1;
+constexpr uint8_t kCommandDisable = 2;
+constexpr uint8_t kCommandClearAlarm = 3;
+constexpr uint8_t kPressureResetCommand = 11;
+constexpr auto kStopStepSpacing = std::chrono::milliseconds(100);
 
-// Builds one request type on whichever bus the hand is on (each encoder acts
-// only on its own bus).
+// Builds one request type on whichever bus the hand is on; a bus that does
+// not carry the type, or no bus, sends nothing.
 int dispatch(HandCore& h, int request_type) {
-    switch (h.bus_kind.load()) {
-        case 0: return build_rpdo_request(h, request_type);
-        case 1: return build_canfd_request(h, request_type);
-        case 2: return build_rs485_request(h, request_type);
-        case 3: return build_can_request(h, request_type);
-        default: return kOk;
-    }
+    return build_request(h, bus_profile(h.bus_kind.load()), request_type);
 }
 
 // Mode and command bytes for one joint, or all 27 slots for joint 0.
 void set_mode_bytes(HandCore& h, int joint_id, uint8_t mode, uint8_t command) {
-    if (joint_id == 0) {
-        h.joint_mode.fill(mode);
-        h.joint_command.fill(command);
-    } else {
-        h.joint_mode[joint_id - 1] = mode;
-        h.joint_command[joint_id - 1] = command;
-    }
+    for_mode_slots(joint_id, [&](int i) {
+        h.joint_mode[i] = mode;
+        h.joint_command[i] = command;
+    });
 }
 
-bool joint_in_range(const HandCore& h, int joint_id) {
-    return joint_id >= 0 && joint_id <= active_joint_count(h);
+// A neutral mode command, the pause, then the real command byte.
+int send_two_step_command(HandCore& h, int joint_id, uint8_t command) {
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
+    set_mode_bytes(h, joint_id, 0, 0);
+    const int rc = send_mode_commands(h);
+    if (rc != kOk) return rc;
+    inter_command_delay(h);
+    set_mode_bytes(h, joint_id, 0, command);
+    return send_mode_commands(h);
 }
 
 }  // namespace
 
 int send_report_selection(HandCore& h) {
-    const int bus = h.bus_kind.load();
-    int result = kOk;
-    if (bus >= 0 && bus <= 2) result = dispatch(h, kReportSelection);
+    const int result = dispatch(h, kReportSelection);
     inter_command_delay(h);
     return result;
 }
@@ -58,39 +60,35 @@ int send_mode_commands(HandCore& h) { return dispatch(h, kModeCommand); }
 
 int send_motion(HandCore& h) { return dispatch(h, kMotion); }
 
-int send_gesture(HandCore& h) {
-    const int bus = h.bus_kind.load();
-    if (bus < 0 || bus > 2) return kOk;
-    return dispatch(h, kGesture);
-}
+int send_gesture(HandCore& h) { return dispatch(h, kGesture); }
 
 int send_param_request(HandCore& h, int kind, uint16_t index, uint8_t sub_index, uint16_t value) {
-    const int bus = h.bus_kind.load();
-    if (bus != 1 && bus != 2) return kOk;
+    const int32_t bus = h.bus_kind.load();
+    if (!carries_params(bus)) return kOk;
     if (kind < 0 || kind > 3) return kBadArgument;
     const std::array<uint8_t, 8> request = build_param_request(kind, index, sub_index, value);
     h.frame_log.log_frame(request.data(), request.size(), true);
-    if (bus == 1) {
+    if (bus == kBusCanfd) {
         h.last_canfd.assign(request.begin(), request.end());
-        send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kParamIdOffset, h.last_canfd, 0);
+        send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kCanfdParamIdOffset, h.last_canfd, 0);
     } else {
         h.last_rs485.assign(request.begin(), request.end());
-        submit_rs485_payload(h, kParamFunction, static_cast<uint8_t>(h.rs485_node_id), h.last_rs485);
+        submit_rs485_payload(h, kRs485ParamFunction, static_cast<uint8_t>(h.rs485_node_id), h.last_rs485);
     }
     return kOk;
 }
 
 int send_ota_request(HandCore& h) {
-    const int bus = h.bus_kind.load();
-    if (bus != 1 && bus != 2) return kOk;
+    const int32_t bus = h.bus_kind.load();
+    if (!carries_params(bus)) return kOk;
     // OTA data keeps its own buffer: the command pre-send buffers stay as they were.
     std::vector<uint8_t> data = h.ota_data;
     h.frame_log.log_frame(data.data(), data.size(), true);
-    if (bus == 1) {
+    if (bus == kBusCanfd) {
         // The only frames with an extended (29-bit) identifier.
-        send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kOtaIdOffset, data, 1);
+        send_canfd(h, static_cast<unsigned>(h.canfd_node_id) + kCanfdOtaIdOffset, data, 1);
     } else {
-        submit_rs485_payload(h, kOtaFunction, static_cast<uint8_t>(h.rs485_node_id), data);
+        submit_rs485_payload(h, kRs485OtaFunction, static_cast<uint8_t>(h.rs485_node_id), data);
     }
     return kOk;
 }
@@ -129,7 +127,7 @@ int check_homed(HandCore& h, int joint_id) {
 }
 
 int home(HandCore& h, int joint_id) {
-    if (!joint_in_range(h, joint_id)) return kBadArgument;
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
     set_mode_bytes(h, joint_id, 5, 0);
     int r = send_mode_commands(h);
     if (r != kOk) return r;
@@ -149,15 +147,80 @@ int move(HandCore& h, int joint_id) {
     return r;
 }
 
+int move_motors(HandCore& h, int joint_id) {
+    // A joint left in a control mode would ignore the motion request; put
+    // every slot back to mode 0 first, but only when one is not there yet.
+    bool any_mode = false;
+    for (uint8_t m : h.joint_mode) any_mode = any_mode || m != 0;
+    if (any_mode) {
+        h.joint_mode.fill(0);
+        h.joint_command.fill(0);
+        const int rc = send_mode_commands(h);
+        if (rc != kOk) return rc;
+        inter_command_delay(h);
+    }
+    return move(h, joint_id);
+}
+
 int stop_step_1(HandCore& h, int joint_id) {
-    if (!joint_in_range(h, joint_id)) return kBadArgument;
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
     set_mode_bytes(h, joint_id, 0, 7);
     return send_mode_commands(h);
 }
 
 int stop_step_2(HandCore& h, int joint_id) {
-    if (!joint_in_range(h, joint_id)) return kBadArgument;
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
     set_mode_bytes(h, joint_id, 0, 8);
+    return send_mode_commands(h);
+}
+
+int stop_motors(HandCore& h, int joint_id) {
+    const int rc = stop_step_1(h, joint_id);
+    if (rc != kOk) return rc;
+    std::this_thread::sleep_for(kStopStepSpacing);
+    return stop_step_2(h, joint_id);
+}
+
+int set_control_mode(HandCore& h, int joint_id, int mode) {
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
+    for_mode_slots(joint_id, [&](int i) { h.joint_mode[i] = static_cast<uint8_t>(mode); });
+    return send_mode_commands(h);
+}
+
+int set_home_mode(HandCore& h, int joint_id, int option_a, int option_b) {
+    if (!joint_or_all_ok(h, joint_id)) return kBadArgument;
+    // Nothing is sent: the options go out with the next mode command.
+    for_mode_slots(joint_id, [&](int i) {
+        h.home_option_a[i] = static_cast<uint8_t>(option_a);
+        h.home_option_b[i] = static_cast<uint8_t>(option_b);
+    });
+    return kOk;
+}
+
+int set_enable(HandCore& h, int joint_id, int on) {
+    return send_two_step_command(h, joint_id, on > 0 ? kCommandEnable : kCommandDisable);
+}
+
+int clear_alarm(HandCore& h, int joint_id) { return send_two_step_command(h, joint_id, kCommandClearAlarm); }
+
+// The hand zeroes its pressure baseline on command 11 to all joints, framed by
+// two neutral requests. A failed step leaves the per-joint bytes neutral so no
+// later mode request repeats the reset.
+int set_finger_pressure_reset(HandCore& h) {
+    set_mode_bytes(h, 0, 0, 0);
+    int result = send_mode_commands(h);
+    if (result != kOk) return result;
+
+    inter_command_delay(h);
+    set_mode_bytes(h, 0, 0, kPressureResetCommand);
+    result = send_mode_commands(h);
+    if (result != kOk) {
+        set_mode_bytes(h, 0, 0, 0);
+        return result;
+    }
+
+    inter_command_delay(h);
+    set_mode_bytes(h, 0, 0, 0);
     return send_mode_commands(h);
 }
 

@@ -11,22 +11,18 @@
 #include "hand_ops.h"
 #include "reply_layout_table.h"
 #include "rs485_bus_context.h"
+#include "rs485_framing.h"
+#include "value_rules.h"
+#include "wire_map.h"
 
 namespace morvx {
 
 namespace {
 
 constexpr std::size_t kStatusPayloadBytes = 64;
-constexpr unsigned kStatusIdOffset = 0x480;
-constexpr unsigned kParamReplyIdOffset = 0x580;
-constexpr unsigned kOtaReplyIdOffset = 0x7000;
 
-int trunc_to_int(float v) {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483520.0f) return std::numeric_limits<int>::max();
-    if (v <= -2147483648.0f) return std::numeric_limits<int>::min();
-    return static_cast<int>(v);
-}
+// Saturates from the same ceiling as the frame encoders (value_rules.h).
+int32_t trunc_to_int(float v) { return trunc_saturated(v, kFloatTopOfInt32); }
 
 // Velocity fields count tens of position units per second. Widened to 32 bits
 // so that fields beyond +-3276 keep their value instead of wrapping.
@@ -51,12 +47,10 @@ int32_t sign12(uint32_t v) {
     return (v & 0x800) ? static_cast<int32_t>(v) - 4096 : static_cast<int32_t>(v);
 }
 
-bool valid_slot(int slot) { return slot >= 0 && slot < kJointSlots; }
-
 }  // namespace
 
 int decode_tpdo(HandCore& h, ByteView image) {
-    if (h.bus_kind.load() != 0 || image.size() < kTpdoImageBytes) return kFrameRejected;
+    if (h.bus_kind.load() != kBusEthercat || image.size() < kTpdoImageBytes) return kFrameRejected;
     const TpdoLayout layout = find_tpdo_layout(image[0]);
     const uint8_t* p = image.data();
 
@@ -88,17 +82,17 @@ int decode_tpdo(HandCore& h, ByteView image) {
 }
 
 int decode_canfd(HandCore& h, unsigned id, ByteView payload) {
-    if (h.bus_kind.load() != 1 || payload.size() < 3) return kFrameRejected;
+    if (h.bus_kind.load() != kBusCanfd || payload.size() < 3) return kFrameRejected;
     h.frame_log.log_frame(payload.data(), payload.size(), false);
     const unsigned node = static_cast<unsigned>(h.canfd_node_id);
-    if (id == node + kStatusIdOffset) return decode_status_reply(h, payload);
-    if (id == node + kParamReplyIdOffset) return handle_param_reply(h, payload);
-    if (id == node + kOtaReplyIdOffset) return queue_ota_reply(h, payload);
+    if (id == node + kCanfdStatusIdOffset) return decode_status_reply(h, payload);
+    if (id == node + kCanfdParamReplyIdOffset) return handle_param_reply(h, payload);
+    if (id == node + kCanfdOtaReplyIdOffset) return queue_ota_reply(h, payload);
     return kOk;
 }
 
 int decode_rs485(HandCore& h, ByteView bytes) {
-    if (h.bus_kind.load() != 2) return kFrameRejected;
+    if (h.bus_kind.load() != kBusRs485) return kFrameRejected;
     if (bytes.empty()) return kOk;
     std::shared_ptr<RS485SharedBusContext> context = h.bus_context;
     if (!context) return kNoBusContext;
@@ -106,17 +100,16 @@ int decode_rs485(HandCore& h, ByteView bytes) {
 }
 
 int handle_rs485_frame(HandCore& h, ByteView frame) {
-    const std::size_t size = frame.size();
-    if (size <= 3) return kFrameRejected;
-    const uint16_t crc = crc16_modbus(frame.data(), size - 2);
-    if (read_le16(frame.data() + size - 2) != crc) return kFrameRejected;
+    if (!rs485_frame_intact(frame)) return kFrameRejected;
+    const RS485Reply reply = split_rs485_frame(frame);
+    return handle_rs485_reply(h, reply, reply.node_id == static_cast<uint8_t>(h.rs485_node_id));
+}
 
-    // Body: between the node id and the CRC.
-    const ByteView body(frame.data() + 2, size - 4);
-    const bool ours = frame[1] == static_cast<uint8_t>(h.rs485_node_id);
-    const uint8_t start = frame[0];
+int handle_rs485_reply(HandCore& h, const RS485Reply& reply, bool ours) {
+    const ByteView body = reply.body;
+    const uint8_t start = reply.start;
 
-    if (start == 'H') {
+    if (start == kRs485StartStatus) {
         // Status replies are decoded from a fixed 64-byte payload.
         uint8_t payload[kStatusPayloadBytes] = {};
         std::copy_n(body.data(), std::min(body.size(), kStatusPayloadBytes), payload);
@@ -127,8 +120,8 @@ int handle_rs485_frame(HandCore& h, ByteView frame) {
     }
     h.frame_log.log_frame(body.data(), body.size(), false);
     if (!ours) return kOk;
-    if (start == 'X') return handle_param_reply(h, body);
-    if (start == 'p') return queue_ota_reply(h, body);
+    if (start == kRs485StartParam) return handle_param_reply(h, body);
+    if (start == kRs485StartOta) return queue_ota_reply(h, body);
     return kOk;
 }
 
@@ -178,7 +171,7 @@ int decode_status_reply(HandCore& h, ByteView payload) {
 }
 
 int decode_can(HandCore& h, unsigned id, const uint8_t* data, int len) {
-    if (h.bus_kind.load() != 3 || id <= 255) return kFrameRejected;
+    if (h.bus_kind.load() != kBusCan || id <= 255) return kFrameRejected;
     const unsigned node = id - 0x100;
     const int active = active_joint_count(h);
     if (node == 0 || node > static_cast<unsigned>(active) || len < 8 || !data) return kFrameRejected;
@@ -234,7 +227,7 @@ void refresh_can_positions(HandCore& h) {
         for (std::size_t p = 0; p < h.coupled_pairs.size(); ++p) {
             const int a = h.coupled_pairs[p].first;
             const int b = h.coupled_pairs[p].second;
-            if (a < 0 || a > kJointSlots || b < 0 || b > kJointSlots) continue;
+            if (!valid_node(a) || !valid_node(b)) continue;
             const int ja = h.node_to_joint[a];
             const int jb = h.node_to_joint[b];
             if (!valid_slot(ja) || !valid_slot(jb)) continue;

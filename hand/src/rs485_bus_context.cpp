@@ -1,6 +1,5 @@
 #include "rs485_bus_context.h"
 
-#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -16,20 +15,6 @@ using Clock = std::chrono::steady_clock;
 // short step taken when a turn ended without anything put on the line.
 constexpr std::chrono::milliseconds kSendSpacing{30};
 constexpr std::chrono::milliseconds kIdleStep{1};
-
-// Reply framing: start byte, node id, first body byte, then (for 'H' and 'p')
-// the count of bytes between byte 3 and the CRC.
-constexpr uint8_t kStartStatus = 'H';
-constexpr uint8_t kStartParam = 'X';
-constexpr uint8_t kStartOta = 'p';
-constexpr std::size_t kMinScanBytes = 4;
-constexpr std::size_t kMaxLengthByte = 64;
-constexpr std::size_t kLengthOverhead = 6;   // start, node, body byte, length byte, CRC
-constexpr std::size_t kParamFrameLength = 12;
-
-bool is_frame_start(uint8_t b) {
-    return b == kStartStatus || b == kStartParam || b == kStartOta;
-}
 
 struct RS485Request {
     std::vector<uint8_t> frame;
@@ -63,21 +48,6 @@ std::shared_ptr<RS485NodeEndpoint> find_pollable(EndpointMap::iterator first, En
 
 }  // namespace
 
-std::vector<uint8_t> build_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> frame;
-    frame.reserve(payload.size() + 4);
-    // Codes above 0x0FFF (OTA, 0x9000) carry their function in the high byte;
-    // the others (0x500, 0x600) in bits 4..11.
-    const unsigned shifted = function_code > 0x0FFF ? function_code >> 8 : function_code >> 4;
-    frame.push_back(static_cast<uint8_t>(shifted & 0xFF));
-    frame.push_back(node_id);
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    const uint16_t crc = crc16_modbus(frame.data(), frame.size());
-    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<uint8_t>(crc >> 8));
-    return frame;
-}
-
 struct RS485SharedBusContext::Impl {
     explicit Impl(const RS485HandHooks& h) : hooks(h) {}
 
@@ -96,7 +66,7 @@ struct RS485SharedBusContext::Impl {
     std::thread::id worker_id;
 
     std::mutex receive_mutex;
-    std::vector<uint8_t> receive_buffer;  // guarded by receive_mutex
+    RS485FrameCutter cutter;  // guarded by receive_mutex
 
     // ---- worker side ----------------------------------------------------------
     bool any_pollable_locked();
@@ -106,8 +76,6 @@ struct RS485SharedBusContext::Impl {
     static void worker_loop(std::shared_ptr<Impl> self);
 
     // ---- receive side ---------------------------------------------------------
-    void cut_frames(const uint8_t* data, std::size_t len, std::vector<uint8_t>& frame_bytes,
-                    std::vector<std::pair<std::size_t, std::size_t>>& frames);
     int dispatch_frame(const uint8_t* frame, std::size_t len);
 };
 
@@ -239,56 +207,8 @@ void RS485SharedBusContext::Impl::worker_loop(std::shared_ptr<Impl> self) {
     s.drain_requests();
 }
 
-// Appends the chunk and cuts every complete reply out of the buffer. A read
-// offset walks the buffer and the consumed head is erased once at the end, so
-// a long run of garbage costs linear time instead of one erase per byte.
-// Between calls the buffer keeps at most the beginning of one frame (under 70
-// bytes) or three bytes too few to scan.
-void RS485SharedBusContext::Impl::cut_frames(const uint8_t* data, std::size_t len,
-                                             std::vector<uint8_t>& frame_bytes,
-                                             std::vector<std::pair<std::size_t, std::size_t>>& frames) {
-    std::vector<uint8_t>& buf = receive_buffer;
-    buf.insert(buf.end(), data, data + len);
-    std::size_t pos = 0;
-    while (buf.size() - pos >= kMinScanBytes) {
-        auto start = std::find_if(buf.begin() + static_cast<std::ptrdiff_t>(pos), buf.end(), is_frame_start);
-        if (start == buf.end()) {
-            pos = buf.size();
-            break;
-        }
-        pos = static_cast<std::size_t>(start - buf.begin());
-        const std::size_t avail = buf.size() - pos;
-        if (avail < kMinScanBytes) break;
-
-        std::size_t frame_len;
-        if (buf[pos] == kStartParam) {
-            frame_len = kParamFrameLength;  // fixed, whatever byte 3 holds
-        } else {
-            const std::size_t body = buf[pos + 3];
-            if (body > kMaxLengthByte) {
-                ++pos;  // not a real start: resynchronise on the next start byte
-                continue;
-            }
-            frame_len = body + kLengthOverhead;
-        }
-        if (avail < frame_len) break;
-
-        const uint8_t* f = buf.data() + pos;
-        const uint16_t expected = crc16_modbus(f, frame_len - 2);
-        const uint16_t carried = read_le16(f + frame_len - 2);
-        if (expected == carried) {
-            frames.emplace_back(frame_bytes.size(), frame_len);
-            frame_bytes.insert(frame_bytes.end(), f, f + frame_len);
-            pos += frame_len;
-        } else {
-            ++pos;
-        }
-    }
-    buf.erase(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(pos));
-}
-
 int RS485SharedBusContext::Impl::dispatch_frame(const uint8_t* frame, std::size_t len) {
-    const uint8_t node_id = frame[1];  // every cut frame is at least 6 bytes
+    const uint8_t node_id = frame[1];  // every cut frame is intact, at least 6 bytes
     std::shared_ptr<RS485NodeEndpoint> ep;
     {
         std::lock_guard<std::mutex> lock(state_mutex);
@@ -413,7 +333,7 @@ int RS485SharedBusContext::receive_bytes(const uint8_t* data, std::size_t len) {
     std::vector<std::pair<std::size_t, std::size_t>> frames;
     {
         std::lock_guard<std::mutex> lock(impl_->receive_mutex);
-        impl_->cut_frames(data, len, frame_bytes, frames);
+        impl_->cutter.cut(data, len, frame_bytes, frames);
     }
     int result = kOk;
     for (const auto& f : frames) {

@@ -1,6 +1,7 @@
 // RS485 bus context: the one worker that puts every frame of a line on the
-// wire (requests before polls, at least 30 ms apart) and the parser that cuts
-// the received stream into replies and routes each to its hand by node id.
+// wire (requests before polls, at least 30 ms apart), the registry of the
+// hands on the line, and the receive path that routes each reply the framing
+// unit (rs485_framing.h) cuts from the stream to its hand by node id.
 // Shared by the RS485SharedBus object (or the hand that made it private) and
 // every hand attached to it.
 #ifndef MORVANE_RS485_BUS_CONTEXT_H
@@ -21,6 +22,7 @@
 
 #include "morvane/morvane.h"
 #include "protocol_helpers.h"
+#include "rs485_framing.h"
 
 namespace morvx {
 
@@ -37,9 +39,6 @@ public:
     std::atomic<uint8_t> poll_state{0};  // non-zero: the worker polls this hand (release/acquire)
 };
 
-// Wire frame host -> hand: function byte, node id, payload, CRC-16/MODBUS low byte first.
-std::vector<uint8_t> build_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload);
-
 // How the context reaches the hand behind an endpoint's owner. Both run with
 // the endpoint's mutex held; the poll provider on the worker thread, the frame
 // handler on the thread that fed the bytes in. The default set calls the hand
@@ -48,7 +47,8 @@ std::vector<uint8_t> build_frame(uint16_t function_code, uint8_t node_id, const 
 struct RS485HandHooks {
     // Fills the function code and payload of a status poll; false: no poll now.
     bool (*provide_poll)(HandCore* owner, uint16_t& function_code, std::vector<uint8_t>& payload);
-    // One complete received wire frame; returns a result code.
+    // One complete received wire frame, already checked by the framing unit
+    // and routed by its node id; returns a result code.
     int (*handle_frame)(HandCore* owner, ByteView frame);
 };
 

@@ -13,8 +13,10 @@ bool hand_provide_poll(HandCore* owner, uint16_t& function_code, std::vector<uin
     return provide_rs485_poll(*owner, function_code, payload);
 }
 
+// The context checked the frame when it cut it and routed it by its node id:
+// neither is checked again.
 int hand_handle_frame(HandCore* owner, ByteView frame) {
-    return handle_rs485_frame(*owner, frame);
+    return handle_rs485_reply(*owner, split_rs485_frame(frame), true);
 }
 
 constexpr RS485HandHooks kHandHooks{&hand_provide_poll, &hand_handle_frame};

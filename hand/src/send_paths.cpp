@@ -9,6 +9,8 @@
 #include "frame_bodies.h"
 #include "hand_ops.h"
 #include "rs485_bus_context.h"
+#include "rs485_framing.h"
+#include "wire_map.h"
 
 namespace morvx {
 
@@ -73,13 +75,13 @@ bool submit_rs485_payload(HandCore& h, uint16_t function_code, uint8_t node_id, 
 }
 
 bool provide_rs485_poll(HandCore& h, uint16_t& function_code, std::vector<uint8_t>& payload) {
-    if (h.bus_kind.load() != 2 || h.dry_run.load() || h.ota_busy.load()) return false;
+    if (h.bus_kind.load() != kBusRs485 || h.dry_run.load() || h.ota_busy.load()) return false;
     // Without tactile reports only the joint and status replies are polled.
     const int cycle = h.sensor_enable.load() ? 5 : 2;
     if (h.poll_index >= cycle || h.poll_index < 0) h.poll_index = 0;
     payload.assign({static_cast<uint8_t>(rs485_poll_codes[h.poll_index] | 0x80),
                     static_cast<uint8_t>(active_joint_count(h))});
-    function_code = 0x500;
+    function_code = kRs485CommandFunction;
     h.poll_index = (h.poll_index + 1) % cycle;
     return true;
 }

@@ -30,7 +30,6 @@ constexpr int kLastSensor = 11;
 constexpr uint8_t kFormatPacked = 0;
 constexpr uint8_t kFormatFull = 1;
 constexpr uint8_t kFormatFullFiveTaxels = 2;
-constexpr uint8_t kPressureResetCommand = 11;
 
 inline void store_relaxed(float* slot, float value) {
     __atomic_store(slot, &value, __ATOMIC_RELAXED);
@@ -147,11 +146,6 @@ const std::vector<float>& tangential_force_of(const SensorChannel& c) { return c
 const std::vector<float>& force_direction_of(const SensorChannel& c) { return c.force_direction; }
 const std::vector<float>& proximity_of(const SensorChannel& c) { return c.proximity; }
 const std::vector<float>& pressure_of(const SensorChannel& c) { return c.pressure; }
-
-void fill_mode_and_command(HandCore& h, uint8_t command) {
-    h.joint_mode.fill(0);
-    h.joint_command.fill(command);
-}
 
 // A pass to touch the channel vectors (see HandCore::tactile_users). The
 // seq_cst increment and flag load pair with the rebuilder's seq_cst flag
@@ -390,29 +384,6 @@ int get_finger_proximity(const HandCore& h, int channel, float* value) {
 
 int get_finger_proximity_ex(const HandCore& h, int channel, float* values, int* count) {
     return get_list(h, channel, values, count, proximity_of);
-}
-
-// ---- pressure reset ------------------------------------------------------------
-
-// The hand zeroes its pressure baseline on command 11 to all joints, framed by
-// two neutral requests. A failed step leaves the per-joint bytes neutral so no
-// later mode request repeats the reset.
-int set_finger_pressure_reset(HandCore& h) {
-    fill_mode_and_command(h, 0);
-    int result = send_mode_commands(h);
-    if (result != kOk) return result;
-
-    inter_command_delay(h);
-    fill_mode_and_command(h, kPressureResetCommand);
-    result = send_mode_commands(h);
-    if (result != kOk) {
-        fill_mode_and_command(h, 0);
-        return result;
-    }
-
-    inter_command_delay(h);
-    fill_mode_and_command(h, 0);
-    return send_mode_commands(h);
 }
 
 }  // namespace morvx

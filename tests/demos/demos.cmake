@@ -69,7 +69,7 @@ endif()
 if(TARGET tavrix_sim_core AND TARGET kitpcan_sim_core)
   kit_add_test(test_demo_transports SOURCES ${KIT_TEST_DIR}/test_demo_transports.cpp
     ${CMAKE_SOURCE_DIR}/demos/canfd_demo/canfd_master.cpp ${CMAKE_SOURCE_DIR}/demos/pcan_demo/pcan_bus.cpp
-    LIBS tavrix_sim_core kitpcan_sim_core LABELS demos TIMEOUT 120)
+    LIBS tavrix_sim_core kitpcan_sim_core kit_canfd_codes LABELS demos TIMEOUT 120)
   target_include_directories(test_demo_transports PRIVATE ${CMAKE_SOURCE_DIR}/demos/canfd_demo
     ${CMAKE_SOURCE_DIR}/demos/pcan_demo)
 endif()

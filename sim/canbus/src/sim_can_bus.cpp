@@ -4,6 +4,9 @@
 
 namespace simcan {
 
+// Deliberately not the kit's own table (kitcanfd/length_code.h): the
+// simulator's copy is an independent oracle that the tests hold the products
+// against. Only the 4-bit field of a control word reaches it.
 size_t dlc_length(uint8_t dlc) {
   static const uint8_t kLengths[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
   return kLengths[dlc & 0xF];

@@ -101,9 +101,9 @@ class ConsoleOnTerminal : public ::testing::Test {
     ASSERT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
   }
-  // Everything the terminal shows until text appears (or 10 s pass).
-  bool read_until(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
+  // Everything the terminal shows until text appears (or the time passes).
+  bool read_until(const std::string& text, std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (shown_.find(text) == std::string::npos) {
       if (std::chrono::steady_clock::now() >= deadline) return false;
       pollfd p{master_, POLLIN, 0};
@@ -160,6 +160,47 @@ TEST_F(ConsoleOnTerminal, PolledKeysAreNotEchoedTypedLinesAreAndSettingsComeBack
   // Nothing but the probe's own lines before the typed line.
   EXPECT_EQ(shown_.rfind("K:97\r\nK:98\r\ntyped\r\n", 0), 0u) << shown_;
   EXPECT_NE(shown_.find("typed\r\nL:typed"), std::string::npos) << "the line is echoed: " << shown_;
+  EXPECT_TRUE(echo_and_canonical());
+}
+
+TEST_F(ConsoleOnTerminal, EscapeSequencesAreOneKeyAndOnlyALoneEscIsEsc) {
+  spawn({"waitkey", "waitkey", "waitkey", "waitkey", "waitkey", "waitkey", "waitkey", "waitkey", "line"});
+  ASSERT_TRUE(wait_polling());
+  // Up arrow, F1 (xterm), F5, F1 (Linux console), Alt-x: each one key.
+  const char* const sequences[] = {"\x1b[A", "\x1bOP", "\x1b[15~", "\x1b[[A", "\x1bx"};
+  std::string expected;
+  for (const char* keys : sequences) {
+    type(keys);
+    expected += "K:256\r\n";
+    ASSERT_TRUE(read_until(expected)) << keys << " gave " << shown_;
+  }
+  type("\x1b\x1b");  // Esc twice: two keys
+  ASSERT_TRUE(read_until("K:27\r\nK:27\r\n")) << shown_;
+  type("\x1b");  // alone: Esc, once nothing follows
+  ASSERT_TRUE(read_until("K:27\r\nK:27\r\nK:27\r\n")) << shown_;
+  // Nothing of a sequence is left over for the line.
+  type("rest\n");
+  ASSERT_TRUE(read_until("L:rest"));
+  EXPECT_EQ(wait_child(), 0);
+  EXPECT_NE(shown_.find("rest\r\nL:rest\r\n"), std::string::npos) << shown_;
+}
+
+TEST_F(ConsoleOnTerminal, KeyModeSilencesTypingBeforeTheFirstPollUntilEndOrInterrupt) {
+  spawn({"keymode", "endkeymode", "sleep"});
+  ASSERT_TRUE(read_until("S"));
+  EXPECT_TRUE(echo_and_canonical()) << "end_key_mode puts the settings back";
+  ::kill(pid_, SIGKILL);
+  wait_child();
+
+  spawn({"keymode", "sleep"});
+  ASSERT_TRUE(read_until("M\r\nS\r\n"));
+  EXPECT_FALSE(echo_and_canonical()) << "switched before any poll";
+  type("typed while busy");
+  read_until("never shown", 300ms);  // collects whatever the terminal shows meanwhile
+  EXPECT_EQ(shown_.find("typed"), std::string::npos) << shown_;
+  ::kill(pid_, SIGINT);
+  const int status = wait_child();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
   EXPECT_TRUE(echo_and_canonical());
 }
 

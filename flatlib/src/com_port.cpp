@@ -66,7 +66,10 @@ bool ComPort::open(const std::string& name) {
   running_ = running;
   open_.store(true);
   try {
-    reader_ = std::thread(&ComPort::rx_loop, fd, running, receiver_);
+    std::thread reader(&ComPort::rx_loop, fd, running, receiver_);
+    // The reader may already be inside the receive function, ending the port.
+    std::lock_guard<std::mutex> lock(reader_mutex_);
+    reader_ = std::move(reader);
   } catch (const std::system_error&) {
     running->store(false);
     std::lock_guard<std::mutex> lock(write_mutex_);
@@ -97,14 +100,19 @@ void ComPort::close() {
 }
 
 void ComPort::retire_reader() {
-  if (!reader_.joinable()) return;
+  std::thread reader;
+  {
+    std::lock_guard<std::mutex> lock(reader_mutex_);
+    reader.swap(reader_);
+  }
+  if (!reader.joinable()) return;
   // Called on the reader itself only when the port is being destroyed or
   // reopened from the receive function: that reader's flag is already clear
   // and it holds shared state only, so it may finish alone.
-  if (reader_.get_id() == std::this_thread::get_id()) {
-    reader_.detach();
+  if (reader.get_id() == std::this_thread::get_id()) {
+    reader.detach();
   } else {
-    reader_.join();
+    reader.join();
   }
 }
 

@@ -73,6 +73,7 @@ class ComPort {
 
   int fd_ = -1;  // written only while the reader is not reading it, under write_mutex_
   std::atomic<bool> open_{false};
+  std::mutex reader_mutex_;  // guards reader_, which the reader itself may retire
   std::thread reader_;
   std::shared_ptr<std::atomic<bool>> running_;  // one flag per reader
   std::shared_ptr<Receiver> receiver_;

@@ -115,9 +115,10 @@ class ConsoleOnTerminal : public ::testing::Test {
     return true;
   }
   void type(const std::string& keys) { ASSERT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
-  int wait_child() {
+  // The probe's wait status once it ended, or -1 after `tries` times 10 ms.
+  int wait_child(int tries = 1000) {
     int status = 0;
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < tries; ++i) {
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
         return status;
@@ -130,16 +131,10 @@ class ConsoleOnTerminal : public ::testing::Test {
   // 200 ms: a sanitizer runtime may hold back the signal the probe's
   // handler raises again once it has put the terminal back.
   int interrupt() {
-    int status = 0;
     for (int i = 0; i < 50; ++i) {
       ::kill(pid_, SIGINT);
-      for (int j = 0; j < 20; ++j) {
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-          pid_ = -1;
-          return status;
-        }
-        std::this_thread::sleep_for(10ms);
-      }
+      const int status = wait_child(20);
+      if (status != -1) return status;
     }
     return -1;
   }

@@ -65,6 +65,7 @@ int main() {
     std::cerr << "Morvane init failed." << std::endl;
     exit_code = -1;
   } else {
+    demos::warn_if_no_answer(*hand, static_cast<unsigned>(node_id));
     int total = 0, active = 0, type = 0;
     hand->get_hand_type(&type);
     hand->get_dof(&total, &active);

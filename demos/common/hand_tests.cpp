@@ -18,6 +18,16 @@ const int kMotionTable[kRows][kRowJoints] = {
 };
 const int kSensorIds[] = {1, 3, 5, 7, 9, 11};
 constexpr int kSensorCount = sizeof kSensorIds / sizeof kSensorIds[0];
+constexpr int kSerialNumberChars = 64;
+
+// Silent single-key mode for as long as a test runs.
+class KeyMode {
+ public:
+  KeyMode() { kitconsole::begin_key_mode(); }
+  ~KeyMode() { kitconsole::end_key_mode(); }
+  KeyMode(const KeyMode&) = delete;
+  KeyMode& operator=(const KeyMode&) = delete;
+};
 
 }  // namespace
 
@@ -36,7 +46,15 @@ bool esc_pressed(const char* message) {
   return false;
 }
 
+void warn_if_no_answer(morvx::Morvane& hand, unsigned node_id) {
+  // The serial number is the one identity part that initial() waits for.
+  char serial[kSerialNumberChars] = {};
+  if (hand.get_serial_number(serial, sizeof serial) == 0 && serial[0] != '\0') return;
+  std::cerr << "Warning: node " << node_id << " did not answer." << std::endl;
+}
+
 int sensor_test(morvx::Morvane& hand, int hand_type) {
+  KeyMode keys;
   hand.set_sensor_enable(1);
   std::cout << "Starting sensor data test..." << std::endl;
   std::cout << "Press Esc to exit." << std::endl;
@@ -52,6 +70,7 @@ int sensor_test(morvx::Morvane& hand, int hand_type) {
 }
 
 int motion_test(morvx::Morvane& hand, int active) {
+  KeyMode keys;
   hand.set_enable(0, 1);
   std::cout << "Waiting for enable..." << std::endl;
   sleep_ms(1000);

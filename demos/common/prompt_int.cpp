@@ -24,24 +24,40 @@ bool parse_int(const std::string& line, int* value) {
 
 }  // namespace
 
-int prompt_int(std::istream& in, std::ostream& out, const std::string& text, int min, int max, int def) {
+bool try_prompt_int(std::istream& in, std::ostream& out, const std::string& text, int min, int max, int def,
+                    int* value) {
   for (;;) {
     out << text << " [" << min << " - " << max << "]" << std::endl;
     std::string line;
     if (!std::getline(in, line)) {
       in.clear();
-      return def;
+      return false;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) return def;
-    int value = 0;
-    if (parse_int(line, &value) && value >= min && value <= max) return value;
+    if (line.empty()) {
+      *value = def;
+      return true;
+    }
+    int v = 0;
+    if (parse_int(line, &v) && v >= min && v <= max) {
+      *value = v;
+      return true;
+    }
     out << "Input out of range, please try again." << std::endl;
   }
 }
 
+int prompt_int(std::istream& in, std::ostream& out, const std::string& text, int min, int max, int def) {
+  int value = def;
+  return try_prompt_int(in, out, text, min, max, def, &value) ? value : def;
+}
+
 int prompt_int(const std::string& text, int min, int max, int def) {
   return prompt_int(kitconsole::input(), std::cout, text, min, max, def);
+}
+
+bool try_prompt_int(const std::string& text, int min, int max, int def, int* value) {
+  return try_prompt_int(kitconsole::input(), std::cout, text, min, max, def, value);
 }
 
 }  // namespace demos

@@ -18,8 +18,15 @@ namespace demos {
 // so that a program fed by a script ends instead of asking forever.
 int prompt_int(std::istream& in, std::ostream& out, const std::string& text, int min, int max, int def);
 
-// The same on the console (kitconsole::input() and standard output).
+// The same, for a prompt whose answer starts an action: false when the
+// input ended before an answer came, so the caller abandons the action
+// instead of acting on a default nobody chose. True and *value otherwise.
+bool try_prompt_int(std::istream& in, std::ostream& out, const std::string& text, int min, int max, int def,
+                    int* value);
+
+// Both on the console (kitconsole::input() and standard output).
 int prompt_int(const std::string& text, int min, int max, int def);
+bool try_prompt_int(const std::string& text, int min, int max, int def, int* value);
 
 }  // namespace demos
 

@@ -6,11 +6,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "kitserial/serial_port.h"
 #include "kitserial_list/serial_list.h"
 
 namespace demos {
@@ -36,11 +35,6 @@ bool baud_constant(unsigned baud, speed_t* out) {
   return false;
 }
 
-void close_fd(int fd) {
-  while (::close(fd) != 0 && errno == EINTR) {
-  }
-}
-
 }  // namespace
 
 SerialPort::~SerialPort() {
@@ -57,18 +51,15 @@ bool SerialPort::open(const std::string& name, unsigned baud) {
   speed_t speed;
   if (!baud_constant(baud, &speed)) return false;
 
-  // O_NONBLOCK only for the open itself, so that a modem line without
-  // carrier cannot hold it; I/O below is blocking.
-  int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  // Exclusive use, as one program per line: a second opener is refused.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close_fd(fd);
-    return false;
-  }
+  // Exclusive use, as one program per line: a second opener, or a line that
+  // another program holds (flock, TIOCEXCL or a UUCP lock file), is refused.
+  // The open is non-blocking, so that a modem line without carrier cannot
+  // hold it; I/O below is blocking.
+  int fd = kitserial::open_exclusive(name);
+  if (fd == kitserial::kClosedPort) return false;
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) {
-    close_fd(fd);
+    kitserial::close_port(fd);
     return false;
   }
   // Binary frames must pass untouched: no echo, no line editing, no CR/LF
@@ -82,15 +73,14 @@ bool SerialPort::open(const std::string& name, unsigned baud) {
   tio.c_cc[VTIME] = 0;
   if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
       ::tcsetattr(fd, TCSANOW, &tio) != 0) {
-    close_fd(fd);
+    kitserial::close_port(fd);
     return false;
   }
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    close_fd(fd);
+    kitserial::close_port(fd);
     return false;
   }
-  ::ioctl(fd, TIOCEXCL);  // best effort: keeps other openers out
 
   {
     std::lock_guard<std::mutex> lock(write_mutex_);
@@ -104,7 +94,7 @@ bool SerialPort::open(const std::string& name, unsigned baud) {
     running_.store(false, std::memory_order_release);
     open_.store(false, std::memory_order_release);
     std::lock_guard<std::mutex> lock(write_mutex_);
-    close_fd(fd_);
+    kitserial::close_port(fd_);
     fd_ = -1;
     return false;
   }
@@ -156,11 +146,10 @@ bool SerialPort::close() {
   if (reader_.joinable()) reader_.join();
   {
     std::lock_guard<std::mutex> lock(write_mutex_);
-    // The exclusive flag belongs to the terminal, not to this descriptor:
-    // it would outlive us while another process (a simulator holding a
-    // pseudo-terminal, say) keeps the device open.
-    ::ioctl(fd_, TIOCNXCL);
-    close_fd(fd_);  // also drops the flock
+    // Also clears the terminal's exclusive flag, which would otherwise
+    // outlive us while another process (a simulator holding a
+    // pseudo-terminal, say) keeps the device open, and the lock file.
+    kitserial::close_port(fd_);
     fd_ = -1;
   }
   open_.store(false, std::memory_order_release);

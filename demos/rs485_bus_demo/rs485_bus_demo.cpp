@@ -25,6 +25,7 @@
 
 #include "morvane/morvane.h"
 #include "hand_tests.h"
+#include "named_ports.h"
 #include "prompt_int.h"
 #include "serial_port.h"
 
@@ -54,6 +55,7 @@ int init_node(NodeContext& node) {
   node.hand->get_hand_type(&node.hand_type);
   std::cout << "Node " << node.node_id << " initialized: total DOF " << node.total_dof << ", active DOF "
             << node.active_dof << ", hand type " << node.hand_type << std::endl;
+  demos::warn_if_no_answer(*node.hand, node.node_id);
   return 0;
 }
 
@@ -72,9 +74,17 @@ int home_node(NodeContext& node) {
   return 0;
 }
 
+// Said when the console input ends inside an operation, which then sends
+// nothing: a default is no answer from the user.
+void say_abandoned() { std::cout << "Console input ended, operation abandoned." << std::endl; }
+
 int move_node(NodeContext& node) {
-  int joint = demos::prompt_int("Joint ID (0 means all joints)", 0, node.active_dof, 0);
-  int target = demos::prompt_int("Target position", 0, 10000, 0);
+  int joint = 0, target = 0;
+  if (!demos::try_prompt_int("Joint ID (0 means all joints)", 0, node.active_dof, 0, &joint) ||
+      !demos::try_prompt_int("Target position", 0, 10000, 0, &target)) {
+    say_abandoned();
+    return 0;
+  }
   int r = node.hand->set_target_position(joint, target);
   if (r == 0) r = node.hand->set_position_velocity(joint, 20000);
   if (r == 0) r = node.hand->set_max_current(joint, 1000);
@@ -101,8 +111,14 @@ void print_node_state(NodeContext& node) {
   }
 }
 
-NodeContext& select_node(NodeContext& node1, NodeContext& node2) {
-  return demos::prompt_int("Select Node ID", 1, 2, 1) == 2 ? node2 : node1;
+// Null when the console input ended before a node was chosen.
+NodeContext* select_node(NodeContext& node1, NodeContext& node2) {
+  int id = 1;
+  if (!demos::try_prompt_int("Select Node ID", 1, 2, 1, &id)) {
+    say_abandoned();
+    return nullptr;
+  }
+  return id == 2 ? &node2 : &node1;
 }
 
 void print_menu() {
@@ -123,7 +139,7 @@ void print_menu() {
 int main(int argc, char** argv) {
   std::cout << "RS485 dual-node example: Node 1 + Node 2 on one serial bus." << std::endl;
   const std::vector<std::string> ports =
-      demos::SerialPort::list_ports(std::vector<std::string>(argv + 1, argv + argc));
+      demos::list_ports_reporting_missing(std::vector<std::string>(argv + 1, argv + argc), std::cerr);
   if (ports.empty()) {
     std::cerr << "No serial port found." << std::endl;
     return -1;
@@ -167,21 +183,23 @@ int main(int argc, char** argv) {
       print_menu();
       int op = demos::prompt_int("Select operation", 0, 7, 0);
       if (op == 0) break;
+      NodeContext* node = nullptr;
+      if (op >= 1 && op <= 5 && (node = select_node(node1, node2)) == nullptr) continue;
       switch (op) {
         case 1:
-          if (enable_node(select_node(node1, node2), true) == 0) sleep_ms(1000);
+          if (enable_node(*node, true) == 0) sleep_ms(1000);
           break;
         case 2:
-          enable_node(select_node(node1, node2), false);
+          enable_node(*node, false);
           break;
         case 3:
-          home_node(select_node(node1, node2));
+          home_node(*node);
           break;
         case 4:
-          move_node(select_node(node1, node2));
+          move_node(*node);
           break;
         case 5:
-          print_node_state(select_node(node1, node2));
+          print_node_state(*node);
           break;
         case 6:
           print_node_state(node1);

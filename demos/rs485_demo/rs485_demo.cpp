@@ -25,12 +25,15 @@
 #include "kitconsole/console.h"
 #include "morvane/morvane.h"
 #include "hand_tests.h"
+#include "named_ports.h"
 #include "prompt_int.h"
 #include "serial_port.h"
 
 namespace {
 
 constexpr unsigned kBaud = 500000;
+// The hand library's RS485 node id, which initial(2) leaves as it is.
+constexpr unsigned kNodeId = 1;
 
 }  // namespace
 
@@ -41,7 +44,7 @@ int main(int argc, char** argv) {
 
   std::cout << "Using RS485 communication." << std::endl << std::endl;
   const std::vector<std::string> ports =
-      demos::SerialPort::list_ports(std::vector<std::string>(argv + 1, argv + argc));
+      demos::list_ports_reporting_missing(std::vector<std::string>(argv + 1, argv + argc), std::cerr);
   std::cout << "Detected serial ports: " << ports.size() << std::endl << std::endl;
   if (ports.empty()) {
     kitconsole::pause();
@@ -82,6 +85,7 @@ int main(int argc, char** argv) {
     exit_code = -1;
   } else {
     std::cout << "Morvane init succeeded." << std::endl;
+    demos::warn_if_no_answer(*hand, kNodeId);
     int total = 0, active = 0, type = 0;
     hand->get_dof(&total, &active);
     hand->get_hand_type(&type);

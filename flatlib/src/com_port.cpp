@@ -22,9 +22,18 @@ std::vector<std::string>& extra_names() {
   return names;
 }
 
+// The running flag of the reader that runs on this thread; null elsewhere.
+// It tells close() that it was called from the reader it would join.
+thread_local const std::atomic<bool>* t_reader_flag = nullptr;
+
 }  // namespace
 
-ComPort::~ComPort() { close(); }
+ComPort::ComPort() : receiver_(std::make_shared<Receiver>()) {}
+
+ComPort::~ComPort() {
+  close();
+  retire_reader();
+}
 
 std::vector<std::string> ComPort::scan_ports() {
   std::vector<std::string> extras;
@@ -42,6 +51,8 @@ void ComPort::set_extra_port_names(const std::vector<std::string>& paths) {
 
 bool ComPort::open(const std::string& name) {
   if (open_.load()) return false;
+  retire_reader();  // one that closed its own port
+  auto running = std::make_shared<std::atomic<bool>>(true);
   const int fd = kitserial::open_exclusive(name);
   if (fd == kitserial::kClosedPort) return false;
   if (!kitserial::configure_raw_8n1(fd, kBaud)) {
@@ -52,12 +63,15 @@ bool ComPort::open(const std::string& name) {
     std::lock_guard<std::mutex> lock(write_mutex_);
     fd_ = fd;
   }
+  running_ = running;
   open_.store(true);
-  running_.store(true);
   try {
-    reader_ = std::thread(&ComPort::rx_loop, this);
+    std::thread reader(&ComPort::rx_loop, fd, running, receiver_);
+    // The reader may already be inside the receive function, ending the port.
+    std::lock_guard<std::mutex> lock(reader_mutex_);
+    reader_ = std::move(reader);
   } catch (const std::system_error&) {
-    running_.store(false);
+    running->store(false);
     std::lock_guard<std::mutex> lock(write_mutex_);
     kitserial::close_port(fd_);
     fd_ = -1;
@@ -68,15 +82,38 @@ bool ComPort::open(const std::string& name) {
 }
 
 void ComPort::close() {
-  if (!open_.load()) return;
-  running_.store(false);
-  if (reader_.joinable() && reader_.get_id() != std::this_thread::get_id()) reader_.join();
+  const bool on_reader = t_reader_flag != nullptr && t_reader_flag == running_.get();
+  // Only one caller closes the descriptor, even when the reader closes its
+  // own port while the owner does the same.
+  const bool was_open = open_.exchange(false);
+  if (was_open) running_->store(false);
+  // The reader cannot join itself: it ends as the receive function returns,
+  // and the next close, open or the destructor joins it. Any other caller
+  // waits here, so the descriptor is never closed under a read.
+  if (!on_reader) retire_reader();
+  if (!was_open) return;
   // Under the write mutex, so a write in flight finishes on the descriptor it
   // started with and no later write can reach a closed (or reused) one.
   std::lock_guard<std::mutex> lock(write_mutex_);
   kitserial::close_port(fd_);
   fd_ = -1;
-  open_.store(false);
+}
+
+void ComPort::retire_reader() {
+  std::thread reader;
+  {
+    std::lock_guard<std::mutex> lock(reader_mutex_);
+    reader.swap(reader_);
+  }
+  if (!reader.joinable()) return;
+  // Called on the reader itself only when the port is being destroyed or
+  // reopened from the receive function: that reader's flag is already clear
+  // and it holds shared state only, so it may finish alone.
+  if (reader.get_id() == std::this_thread::get_id()) {
+    reader.detach();
+  } else {
+    reader.join();
+  }
 }
 
 bool ComPort::write(const uint8_t* data, unsigned length) {
@@ -87,24 +124,24 @@ bool ComPort::write(const uint8_t* data, unsigned length) {
 }
 
 void ComPort::set_on_receive(ReceiveFn fn) {
-  std::lock_guard<std::mutex> lock(receive_mutex_);
-  on_receive_ = std::move(fn);
+  ReceiveFn old;
+  {
+    std::lock_guard<std::mutex> lock(receiver_->mutex);
+    old.swap(receiver_->fn);
+    receiver_->fn = std::move(fn);
+  }
+  // The old function (and what it holds) goes outside the lock.
 }
 
-void ComPort::rx_loop() {
+void ComPort::rx_loop(int fd, std::shared_ptr<std::atomic<bool>> running, std::shared_ptr<Receiver> receiver) {
+  t_reader_flag = running.get();
   uint8_t buffer[kChunkBytes];
-  while (running_.load()) {
-    if (!open_.load()) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      continue;
-    }
-    // fd_ does not change while the reader runs: open() sets it before the
-    // thread starts and close() only after joining it.
-    const long n = kitserial::read_available(fd_, buffer, sizeof buffer);
+  while (running->load()) {
+    const long n = kitserial::read_available(fd, buffer, sizeof buffer);
     if (n > 0) {
-      std::lock_guard<std::mutex> lock(receive_mutex_);
-      if (on_receive_) on_receive_(buffer, static_cast<size_t>(n));
-      continue;  // more may be waiting: read again at once
+      std::lock_guard<std::mutex> lock(receiver->mutex);
+      if (receiver->fn) receiver->fn(buffer, static_cast<size_t>(n));
+      continue;  // more may be waiting (or the port was closed from inside): check the flag, read again at once
     }
     // Nothing, or a read error (which never closes the port): try again soon.
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,8 +23,11 @@ class ComPort {
   static const unsigned kBaud = 500000;
   static const size_t kChunkBytes = 1024;
 
-  ComPort() = default;
-  ~ComPort();  // close(); then the receive function goes
+  ComPort();
+  // close(); then the receive function goes (once no reader runs it). From
+  // any thread, the reader's own included: a reader that ends its own port
+  // finishes on state it shares with the port, never on freed members.
+  ~ComPort();
   ComPort(const ComPort&) = delete;
   ComPort& operator=(const ComPort&) = delete;
 
@@ -37,8 +41,10 @@ class ComPort {
   // Opens `name` exclusively at 500000 baud 8N1 and starts the reader.
   // False when already open or any step fails (the port is then closed).
   bool open(const std::string& name);
-  // Stops and joins the reader and closes the port; nothing when closed.
-  // Not from the reader thread (the receive function must not call it).
+  // Stops the reader and closes the port; nothing when closed. From any
+  // thread. From another thread it returns once the reader has ended. From
+  // the reader itself (inside the receive function) the reader ends as that
+  // call returns, and the next close, open or the destructor joins it.
   void close();
   bool is_open() const { return open_.load(); }
   // True only when every byte was written. False on a closed port, null data
@@ -50,14 +56,27 @@ class ComPort {
   void set_on_receive(ReceiveFn fn);
 
  private:
-  void rx_loop();
+  // The receive function and its mutex (held around every call and every
+  // replacement). Shared with the reader, so that a reader whose port was
+  // destroyed from inside the receive function still unlocks a live mutex.
+  struct Receiver {
+    std::mutex mutex;
+    ReceiveFn fn;
+  };
 
-  int fd_ = -1;  // written only while the reader is not running, under write_mutex_
+  // The reader's body. It touches only its arguments: the descriptor (fixed
+  // for its life), its own running flag and the receiver.
+  static void rx_loop(int fd, std::shared_ptr<std::atomic<bool>> running, std::shared_ptr<Receiver> receiver);
+  // Joins a reader that has been stopped, or lets it finish alone when the
+  // caller is that reader (it holds nothing of ours but shared state).
+  void retire_reader();
+
+  int fd_ = -1;  // written only while the reader is not reading it, under write_mutex_
   std::atomic<bool> open_{false};
+  std::mutex reader_mutex_;  // guards reader_, which the reader itself may retire
   std::thread reader_;
-  std::atomic<bool> running_{false};
-  std::mutex receive_mutex_;  // held around every call of on_receive_ and its replacement
-  ReceiveFn on_receive_;
+  std::shared_ptr<std::atomic<bool>> running_;  // one flag per reader
+  std::shared_ptr<Receiver> receiver_;
   std::mutex write_mutex_;
 };
 

@@ -6,6 +6,7 @@
 //   waitpeek -> peeks up to 5 s for anything but "no key" -> "P:<code>"
 //   nokeys -> polls 200 times, prints "N:<how many had no key>"
 //   sleep -> "S" then sleeps 10 s (a test interrupts it with a signal)
+//   keymode -> begin_key_mode(), "M"    endkeymode -> end_key_mode(), "E"
 #include <chrono>
 #include <iostream>
 #include <string>
@@ -51,6 +52,12 @@ int main(int argc, char** argv) {
     } else if (op == "sleep") {
       std::cout << "S\n" << std::flush;
       std::this_thread::sleep_for(std::chrono::seconds(10));
+    } else if (op == "keymode") {
+      kitconsole::begin_key_mode();
+      std::cout << "M\n";
+    } else if (op == "endkeymode") {
+      kitconsole::end_key_mode();
+      std::cout << "E\n";
     } else if (op == "nokeys") {
       int none = 0;
       for (int n = 0; n < 200; ++n)

@@ -98,6 +98,17 @@ TEST(CanfdDemo, MotionTestAgainstTheSimulatedAdapterAndHand) {
   EXPECT_NE(out.find("DOF: total 11, active 6, hand_type 0\n"), std::string::npos);
   EXPECT_NE(out.find("line: 0 positions: 10000 0 0 0 0 0 retn: 0\n"), std::string::npos);
   EXPECT_NE(out.find("Esc pressed, exiting...\n"), std::string::npos);
+  EXPECT_EQ(p.err().find("did not answer"), std::string::npos) << p.err();
+}
+
+TEST(CanfdDemo, NodeThatDoesNotAnswerIsReported) {
+  ChildProcess p;
+  ASSERT_TRUE(p.start({CANFD_DEMO_PATH}, {kSimLibPath}));
+  ASSERT_TRUE(p.write_stdin("0\n2\n1\n"));  // node id 2: the simulated hand is node 1
+  ASSERT_TRUE(p.wait_for_output("[Sensor 11]", 30s)) << p.out() << p.err();
+  ASSERT_TRUE(p.write_stdin("\x1b"));
+  ASSERT_EQ(p.wait_exit(30s), 0) << p.out();
+  EXPECT_EQ(p.err(), "Warning: node 2 did not answer.\n");
 }
 
 TEST(CanfdDemo, SensorDisplayAndEmptyChannelAnswer) {

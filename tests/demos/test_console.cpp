@@ -101,9 +101,9 @@ class ConsoleOnTerminal : public ::testing::Test {
     ASSERT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
   }
-  // Everything the terminal shows until text appears (or 10 s pass).
-  bool read_until(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
+  // Everything the terminal shows until text appears (or the time passes).
+  bool read_until(const std::string& text, std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (shown_.find(text) == std::string::npos) {
       if (std::chrono::steady_clock::now() >= deadline) return false;
       pollfd p{master_, POLLIN, 0};
@@ -115,14 +115,26 @@ class ConsoleOnTerminal : public ::testing::Test {
     return true;
   }
   void type(const std::string& keys) { ASSERT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
-  int wait_child() {
+  // The probe's wait status once it ended, or -1 after `tries` times 10 ms.
+  int wait_child(int tries = 1000) {
     int status = 0;
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < tries; ++i) {
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
         return status;
       }
       std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+  // Interrupts the probe as Ctrl-C would and waits for its end. Again every
+  // 200 ms: a sanitizer runtime may hold back the signal the probe's
+  // handler raises again once it has put the terminal back.
+  int interrupt() {
+    for (int i = 0; i < 50; ++i) {
+      ::kill(pid_, SIGINT);
+      const int status = wait_child(20);
+      if (status != -1) return status;
     }
     return -1;
   }
@@ -163,14 +175,55 @@ TEST_F(ConsoleOnTerminal, PolledKeysAreNotEchoedTypedLinesAreAndSettingsComeBack
   EXPECT_TRUE(echo_and_canonical());
 }
 
+TEST_F(ConsoleOnTerminal, EscapeSequencesAreOneKeyAndOnlyALoneEscIsEsc) {
+  spawn({"waitkey", "waitkey", "waitkey", "waitkey", "waitkey", "waitkey", "waitkey", "waitkey", "line"});
+  ASSERT_TRUE(wait_polling());
+  // Up arrow, F1 (xterm), F5, F1 (Linux console), Alt-x: each one key.
+  const char* const sequences[] = {"\x1b[A", "\x1bOP", "\x1b[15~", "\x1b[[A", "\x1bx"};
+  std::string expected;
+  for (const char* keys : sequences) {
+    type(keys);
+    expected += "K:256\r\n";
+    ASSERT_TRUE(read_until(expected)) << keys << " gave " << shown_;
+  }
+  type("\x1b\x1b");  // Esc twice: two keys
+  ASSERT_TRUE(read_until("K:27\r\nK:27\r\n")) << shown_;
+  type("\x1b");  // alone: Esc, once nothing follows
+  ASSERT_TRUE(read_until("K:27\r\nK:27\r\nK:27\r\n")) << shown_;
+  // Nothing of a sequence is left over for the line (typed once the line
+  // read has put echo back, so that it shows).
+  for (int i = 0; i < 1000 && !echo_and_canonical(); ++i) std::this_thread::sleep_for(10ms);
+  type("rest\n");
+  ASSERT_TRUE(read_until("L:rest"));
+  EXPECT_EQ(wait_child(), 0);
+  EXPECT_NE(shown_.find("rest\r\nL:rest\r\n"), std::string::npos) << shown_;
+}
+
+TEST_F(ConsoleOnTerminal, KeyModeSilencesTypingBeforeTheFirstPollUntilEndOrInterrupt) {
+  spawn({"keymode", "endkeymode", "sleep"});
+  ASSERT_TRUE(read_until("S"));
+  EXPECT_TRUE(echo_and_canonical()) << "end_key_mode puts the settings back";
+  ::kill(pid_, SIGKILL);
+  wait_child();
+
+  spawn({"keymode", "sleep"});
+  ASSERT_TRUE(read_until("M\r\nS\r\n"));
+  EXPECT_FALSE(echo_and_canonical()) << "switched before any poll";
+  type("typed while busy");
+  read_until("never shown", 300ms);  // collects whatever the terminal shows meanwhile
+  EXPECT_EQ(shown_.find("typed"), std::string::npos) << shown_;
+  const int status = interrupt();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_TRUE(echo_and_canonical());
+}
+
 TEST_F(ConsoleOnTerminal, InterruptWhilePollingRestoresTheTerminal) {
   spawn({"waitkey", "sleep"});
   ASSERT_TRUE(wait_polling());
   type("k");
   ASSERT_TRUE(read_until("S"));
   EXPECT_FALSE(echo_and_canonical()) << "keys are being polled";
-  ::kill(pid_, SIGINT);
-  const int status = wait_child();
+  const int status = interrupt();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
   EXPECT_TRUE(echo_and_canonical());
 }

@@ -70,4 +70,22 @@ TEST(PromptInt, EndedInputReturnsTheDefaultInsteadOfAskingForever) {
   EXPECT_EQ(ask("6", 0, 7, 0).value, 6);
 }
 
+TEST(TryPromptInt, TellsAnEndedInputApartFromAnAnswer) {
+  auto answer = [](const std::string& input, int* value) {
+    std::istringstream in(input);
+    std::ostringstream out;
+    *value = -99;
+    return demos::try_prompt_int(in, out, "Target position", 0, 10000, 0, value);
+  };
+  int v = 0;
+  EXPECT_FALSE(answer("", &v));
+  EXPECT_EQ(v, -99) << "nothing written at the end of input";
+  EXPECT_FALSE(answer("20000\nabc\n", &v)) << "refused answers, then the end";
+  EXPECT_EQ(v, -99);
+  ASSERT_TRUE(answer("\n", &v));
+  EXPECT_EQ(v, 0) << "an empty line is an answer: the default";
+  ASSERT_TRUE(answer("x\n7000", &v));
+  EXPECT_EQ(v, 7000);
+}
+
 }  // namespace

@@ -89,6 +89,24 @@ TEST_F(Rs485BusDemoTest, OutOfRangeAnswersAreAskedAgainAndEndedInputExits) {
   EXPECT_EQ(count_of(demo_.out(), "Input out of range, please try again.\n"), 2u);
 }
 
+TEST(Rs485BusDemoOneHand, SilentNodeIsReportedAndEndedInputMovesNothing) {
+  demos::PtyHand hand({1}, 6);  // nothing answers as node 2
+  ASSERT_TRUE(hand.start()) << hand.error();
+  ChildProcess demo;
+  ASSERT_TRUE(demo.start({RS485_BUS_DEMO_PATH, hand.slave_path()}));
+  // Port 0, then "move": node 1, joint 3, and the input ends at the target.
+  ASSERT_TRUE(demo.write_stdin("\n4\n1\n3\n"));
+  demo.close_stdin();
+  ASSERT_EQ(demo.wait_exit(30s), 0) << demo.out() << demo.err();
+  const std::string out = demo.out();
+  EXPECT_NE(out.find("Node 2 initialized: total DOF 11, active DOF 6, hand type 0\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Target position [0 - 10000]\nConsole input ended, operation abandoned.\n"), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find(" move joint "), std::string::npos) << "nothing was moved";
+  EXPECT_EQ(hand.model(0).motion_commands_seen(), 0);
+  EXPECT_EQ(demo.err(), "Warning: node 2 did not answer.\n");
+}
+
 TEST(Rs485BusDemoPorts, NoPortNamedAndNoneFoundOrPortUnopenable) {
   // A path that is no device is not listed; with nothing else found the
   // demo ends at once (some machines do have serial ports, then it would
@@ -97,6 +115,7 @@ TEST(Rs485BusDemoPorts, NoPortNamedAndNoneFoundOrPortUnopenable) {
   ASSERT_TRUE(p.start({RS485_BUS_DEMO_PATH, "/nonexistent/tty"}, {}, true));
   const int rc = p.wait_exit(30s);
   const std::string err = p.err();
+  EXPECT_EQ(err.rfind("Serial port /nonexistent/tty not found.\n", 0), 0u) << err;
   if (err.find("No serial port found.") != std::string::npos) {
     EXPECT_EQ(rc, 255);
   } else {

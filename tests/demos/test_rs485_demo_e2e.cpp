@@ -100,12 +100,14 @@ TEST_F(Rs485DemoTest, SensorDisplayRedrawsInPlace) {
   }
 }
 
-TEST_F(Rs485DemoTest, EmptyPortAnswerFailsWithoutIndexing) {
-  ASSERT_TRUE(start_demo());
+TEST_F(Rs485DemoTest, MissingNamedPortIsReportedAndEmptyPortAnswerFailsWithoutIndexing) {
+  ASSERT_TRUE(demo_.start({RS485_DEMO_PATH, "/dev/ttyUSB-missing", hand_.slave_path()}));
   ASSERT_TRUE(demo_.write_stdin("\n"));
   demo_.close_stdin();
   EXPECT_EQ(demo_.wait_exit(20s), 255) << demo_.out();
+  EXPECT_NE(demo_.out().find("Input 0 ---- port " + hand_.slave_path() + "\n"), std::string::npos) << demo_.out();
   EXPECT_NE(demo_.out().find("Failed to open serial port.\n"), std::string::npos);
+  EXPECT_EQ(demo_.err(), "Serial port /dev/ttyUSB-missing not found.\n");
 }
 
 TEST_F(Rs485DemoTest, EndedInputEndsTheMotionTest) {

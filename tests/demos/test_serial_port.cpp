@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -165,6 +167,28 @@ TEST(SerialPort, OpenCloseContract) {
   // Reopening after close works, and so does the other object now.
   EXPECT_TRUE(other.open(pty.slave(), 500000));
   EXPECT_TRUE(other.close());
+}
+
+TEST(SerialPort, LineLockedByAnotherProgramIsRefusedAndOursIsRemovedOnClose) {
+  // A terminal program that takes only a UUCP lock file holds the line.
+  char dir[] = "/tmp/demo_locks_XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  ::setenv("KITSERIAL_LOCK_DIR", dir, 1);
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  const std::string lock = std::string(dir) + "/LCK.." + pty.slave().substr(5).replace(3, 1, "_");  // pts/N -> pts_N
+  {
+    std::ofstream(lock) << "         1\n";  // pid 1 is alive
+  }
+  demos::SerialPort port;
+  EXPECT_FALSE(port.open(pty.slave(), 500000));
+  std::remove(lock.c_str());
+  ASSERT_TRUE(port.open(pty.slave(), 500000));
+  EXPECT_EQ(::access(lock.c_str(), F_OK), 0) << "the open port holds the lock file";
+  EXPECT_TRUE(port.close());
+  EXPECT_NE(::access(lock.c_str(), F_OK), 0) << "close removes it";
+  ::unsetenv("KITSERIAL_LOCK_DIR");
+  ::rmdir(dir);
 }
 
 TEST(SerialPort, ExclusiveUseEndsWithClose) {

@@ -1,12 +1,16 @@
 // The RS485 path end to end over a pseudo-terminal: the serial port class
 // alone, then lv_init on the port with a minimal hand on the master side.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <chrono>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,7 +26,154 @@ using flatlib_test::PtyHand;
 using flatlib_test::wait_for;
 using std::chrono::milliseconds;
 
+// Serial lock files of this test go to a directory of its own, set before
+// main() and so before any thread can read the environment.
+class LockDir {
+ public:
+  LockDir() {
+    char dir[] = "/tmp/kitserial_locks_XXXXXX";
+    if (::mkdtemp(dir) == nullptr) return;
+    path_ = dir;
+    ::setenv("KITSERIAL_LOCK_DIR", dir, 1);
+  }
+  ~LockDir() {
+    if (DIR* d = ::opendir(path_.c_str())) {
+      while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] != '.') std::remove((path_ + "/" + e->d_name).c_str());
+      }
+      ::closedir(d);
+    }
+    ::rmdir(path_.c_str());
+  }
+  const std::string& path() const { return path_; }
+  // The UUCP name of a device under /dev: /dev/pts/3 -> LCK..pts_3.
+  std::string lock_of(const std::string& device) const {
+    std::string name = device.substr(std::string("/dev/").size());
+    std::replace(name.begin(), name.end(), '/', '_');
+    return path_ + "/LCK.." + name;
+  }
+
+ private:
+  std::string path_;
+};
+
+const LockDir g_lock_dir;
+
+void write_text(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return in ? s.str() : std::string("<none>");
+}
+
+// A pid that names no process any more.
+pid_t dead_pid() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
+size_t thread_count() {
+  size_t n = 0;
+  if (DIR* d = ::opendir("/proc/self/task")) {
+    while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+    ::closedir(d);
+  }
+  return n;
+}
+
+bool listed(const std::string& name) {
+  const auto ports = lv::ComPort::scan_ports();
+  return std::count(ports.begin(), ports.end(), name) == 1;
+}
+
 // ---- ComPort alone ----------------------------------------------------
+
+TEST(ComPort, UucpLockFilesOfLiveProcessesAreHonouredOursAreTakenAndRemoved) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  ASSERT_FALSE(g_lock_dir.path().empty());
+  const std::string lock = g_lock_dir.lock_of(pty.slave_name());
+  lv::ComPort::set_extra_port_names({pty.slave_name()});
+  lv::ComPort port;
+
+  // Held by a live process (pid 1 always is), or by a lock we cannot read.
+  for (const char* held : {"         1\n", "garbage\n", ""}) {
+    write_text(lock, held);
+    EXPECT_FALSE(listed(pty.slave_name())) << "lock '" << held << "'";
+    EXPECT_FALSE(port.open(pty.slave_name())) << "lock '" << held << "'";
+    EXPECT_EQ(read_text(lock), held) << "a live lock is left alone";
+  }
+
+  // A stale lock is replaced by ours, through a symbolic link too.
+  write_text(lock, std::to_string(dead_pid()) + "\n");
+  EXPECT_TRUE(listed(pty.slave_name()));
+  const std::string link = g_lock_dir.path() + "/port-link";
+  ASSERT_EQ(::symlink(pty.slave_name().c_str(), link.c_str()), 0);
+  ASSERT_TRUE(port.open(link));
+  char ours[16];
+  std::snprintf(ours, sizeof ours, "%10d\n", static_cast<int>(::getpid()));
+  EXPECT_EQ(read_text(lock), ours);
+  lv::ComPort second;
+  EXPECT_FALSE(second.open(pty.slave_name()));
+  EXPECT_FALSE(listed(pty.slave_name()));
+  EXPECT_EQ(read_text(lock), ours) << "a failed open leaves the holder's lock";
+  port.close();
+  EXPECT_EQ(read_text(lock), "<none>");
+  std::remove(link.c_str());
+
+  // Where no lock file can be made, the port still opens (flock and
+  // TIOCEXCL keep it ours).
+  ::setenv("KITSERIAL_LOCK_DIR", (g_lock_dir.path() + "/missing").c_str(), 1);
+  EXPECT_TRUE(port.open(pty.slave_name()));
+  EXPECT_FALSE(second.open(pty.slave_name()));
+  port.close();
+  ::setenv("KITSERIAL_LOCK_DIR", g_lock_dir.path().c_str(), 1);
+  lv::ComPort::set_extra_port_names({});
+}
+
+TEST(ComPort, ClosingOrDestroyingFromTheReaderLeavesNoThread) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const size_t threads_before = thread_count();
+  const uint8_t byte = 0x48;
+  std::atomic<int> calls{0};
+  {
+    lv::ComPort port;
+    port.set_on_receive([&](const uint8_t*, size_t) {
+      port.close();
+      ++calls;
+    });
+    for (int round = 1; round <= 2; ++round) {
+      // The second open joins the reader that closed its own port.
+      ASSERT_TRUE(port.open(pty.slave_name())) << "round " << round;
+      ASSERT_EQ(::write(pty.master(), &byte, 1), 1);
+      ASSERT_TRUE(wait_for([&] { return calls.load() == round; }, milliseconds(5000)));
+      EXPECT_FALSE(port.is_open());
+      EXPECT_FALSE(port.write(&byte, 1));
+    }
+  }  // the destructor joins the last one
+  EXPECT_EQ(thread_count(), threads_before);
+
+  // Destroyed from inside its own receive function (an owner ending
+  // everything from a callback).
+  lv::ComPort* heap = new lv::ComPort();
+  std::atomic<bool> destroyed{false};
+  heap->set_on_receive([&](const uint8_t*, size_t) {
+    delete heap;
+    destroyed = true;
+  });
+  ASSERT_TRUE(heap->open(pty.slave_name()));
+  ASSERT_EQ(::write(pty.master(), &byte, 1), 1);
+  ASSERT_TRUE(wait_for([&] { return destroyed.load(); }, milliseconds(5000)));
+  EXPECT_TRUE(wait_for([&] { return thread_count() == threads_before; }, milliseconds(5000)));
+  // The port is free again.
+  lv::ComPort again;
+  EXPECT_TRUE(again.open(pty.slave_name()));
+}
 
 TEST(ComPort, BurstArrivesInOrderInChunksOfAtMost1024) {
   Pty pty;

@@ -136,6 +136,59 @@ int read_one_byte() {
   }
 }
 
+// A terminal writes an escape sequence in one go, so its bytes arrive
+// together; this is how long the next one may take (a remote shell may
+// split a sequence across packets). A lone Esc has nothing behind it.
+constexpr int kSequenceGapMs = 50;
+// An escape sequence longer than this is cut; the rest come as other keys.
+constexpr int kMaxSequenceBytes = 32;
+
+// The next byte of an escape sequence, or kNoKey when none comes in time.
+int next_sequence_byte() {
+  pollfd p{STDIN_FILENO, POLLIN, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, kSequenceGapMs);
+  } while (r < 0 && errno == EINTR);
+  if (r <= 0) return kNoKey;
+  const int b = read_one_byte();
+  return b >= 0 ? b : kNoKey;
+}
+
+// After an ESC read from the terminal (in key mode): takes the rest of an
+// escape sequence and returns kKeySequence, or returns kKeyEsc for a lone
+// Esc. A second ESC right behind the first is a second Esc: it goes into
+// the stream's slot for the next read.
+int finish_escape(StdinBuf& buf) {
+  int b = next_sequence_byte();
+  if (b == kNoKey) return kKeyEsc;
+  if (b == kKeyEsc) {
+    buf.stash(static_cast<unsigned char>(b));
+    return kKeyEsc;
+  }
+  if (b == '[') {
+    // CSI: parameter and intermediate bytes (0x20..0x3F), then one final
+    // byte (0x40..0x7E). The Linux console's F1..F5 put a second '[' first.
+    for (int n = 2; n < kMaxSequenceBytes; ++n) {
+      b = next_sequence_byte();
+      if (b == kNoKey) break;
+      if (n == 2 && b == '[') continue;
+      if (b < 0x20 || b > 0x3F) break;  // the final byte, or one that ends a broken sequence
+    }
+  } else if (b == 'O') {
+    next_sequence_byte();  // SS3: one final byte (F1..F4, keypad)
+  }
+  // Any other byte: Alt held with that key.
+  return kKeySequence;
+}
+
+// One key from the terminal, which is in key mode.
+int read_terminal_key(StdinBuf& buf) {
+  const int key = read_one_byte();
+  if (key == kInputEnded) buf.mark_ended();
+  return key == kKeyEsc ? finish_escape(buf) : key;
+}
+
 }  // namespace
 
 std::istream& input() {
@@ -166,9 +219,7 @@ int poll_key() {
   if (input_is_terminal()) {
     // A terminal never reports an end: Ctrl-D is an ordinary byte here.
     if (!enter_raw()) return kNoKey;
-    int key = read_one_byte();
-    if (key == kInputEnded) buf.mark_ended();
-    return key;
+    return read_terminal_key(buf);
   }
 
   pollfd p{STDIN_FILENO, POLLIN, 0};
@@ -195,9 +246,17 @@ int peek_key() {
   StdinBuf& buf = stdin_buf();
   if (buf.has_pending()) return buf.pending();
   int key = poll_key();
-  if (key >= 0) buf.stash(static_cast<unsigned char>(key));
+  // A sequence cannot go back into the one-byte slot, nor can a key when
+  // the slot holds the second of two Esc.
+  if (key >= 0 && key <= 0xFF && !buf.has_pending()) buf.stash(static_cast<unsigned char>(key));
   return key;
 }
+
+void begin_key_mode() {
+  if (input_is_terminal()) enter_raw();
+}
+
+void end_key_mode() { restore_terminal(); }
 
 void pause() {
   std::cout << "Press any key to continue . . ." << std::flush;
@@ -207,7 +266,7 @@ void pause() {
       pollfd p{STDIN_FILENO, POLLIN, 0};
       while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
       }
-      read_one_byte();
+      read_terminal_key(stdin_buf());  // an arrow key leaves nothing behind
     }
     restore_terminal();
   }

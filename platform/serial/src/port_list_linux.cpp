@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "kitserial/serial_port.h"
+#include "uucp_lock.h"
 
 namespace kitserial {
 namespace {
@@ -28,8 +29,10 @@ bool has_uart(int fd) {
 
 // A probe takes only a shared lock: it fails on a port someone holds open
 // (their lock is exclusive), but two probes at once, in this or another
-// process, never hide a port from each other.
+// process, never hide a port from each other. A line with a live UUCP lock
+// file is held by a program that may take no other lock; it is not opened.
 bool usable(const std::string& path, bool needs_uart) {
+  if (uucp_locked(path)) return false;
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   const bool ok = ::isatty(fd) && ::flock(fd, LOCK_SH | LOCK_NB) == 0 && (!needs_uart || has_uart(fd));

@@ -8,10 +8,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "kitserial/serial_port.h"
+#include "uucp_lock.h"
 
 namespace kitserial {
 namespace {
@@ -39,10 +44,29 @@ bool rate_code(unsigned baud, speed_t* code) {
   return false;
 }
 
-}  // namespace
+// The UUCP lock file of each open descriptor, removed when it closes.
+std::mutex& lock_files_mutex() {
+  static std::mutex m;
+  return m;
+}
 
-int open_exclusive(const std::string& path) {
-  if (path.empty()) return kClosedPort;
+std::vector<std::pair<int, std::string>>& lock_files() {
+  static std::vector<std::pair<int, std::string>> files;
+  return files;
+}
+
+// Takes the lock file entry of fd out of the table: "" when it has none.
+std::string forget_lock_file(int fd) {
+  std::lock_guard<std::mutex> lock(lock_files_mutex());
+  auto& files = lock_files();
+  auto it = std::find_if(files.begin(), files.end(), [fd](const std::pair<int, std::string>& f) { return f.first == fd; });
+  if (it == files.end()) return std::string();
+  std::string path = std::move(it->second);
+  files.erase(it);
+  return path;
+}
+
+int open_locked_device(const std::string& path) {
   // O_NONBLOCK: neither the open nor any read waits for carrier or data.
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return kClosedPort;
@@ -61,6 +85,34 @@ int open_exclusive(const std::string& path) {
     ::flock(fd, LOCK_UN);
     ::close(fd);
     return kClosedPort;
+  }
+  return fd;
+}
+
+}  // namespace
+
+int open_exclusive(const std::string& path) {
+  if (path.empty()) return kClosedPort;
+  // The lock file comes first: a line that another program holds is not
+  // even opened, since our TIOCEXCL would then lock that program out of its
+  // own line. Where no lock file can be made (no lock directory, no write
+  // permission) flock and TIOCEXCL still keep the line ours.
+  std::string lock_path;
+  if (uucp_lock(path, &lock_path) == UucpLock::kHeld) return kClosedPort;
+  const int fd = open_locked_device(path);
+  if (fd == kClosedPort) {
+    uucp_unlock(lock_path);
+    return kClosedPort;
+  }
+  if (!lock_path.empty()) {
+    try {
+      std::lock_guard<std::mutex> lock(lock_files_mutex());
+      lock_files().emplace_back(fd, lock_path);
+    } catch (...) {  // no memory for the entry: never leave a lock behind
+      close_port(fd);
+      uucp_unlock(lock_path);
+      return kClosedPort;
+    }
   }
   return fd;
 }
@@ -121,9 +173,12 @@ bool write_all(int fd, const uint8_t* data, size_t length, int stall_timeout_ms)
 
 void close_port(int fd) {
   if (fd < 0) return;
+  // Out of the table before the descriptor number can be reused.
+  const std::string lock_path = forget_lock_file(fd);
   ::ioctl(fd, TIOCNXCL);
   ::flock(fd, LOCK_UN);
   ::close(fd);
+  uucp_unlock(lock_path);
 }
 
 bool can_open(const std::string& path) {

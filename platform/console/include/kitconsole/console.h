@@ -6,11 +6,14 @@
 // order: answers to prompts as lines, then single bytes (27 for Esc) by
 // poll_key().
 //
-// When standard input is a terminal, the first poll_key() switches it to
-// unechoed, non-canonical mode, so that keys pressed while a program polls
-// are never echoed; the next line read (input(), read_line()), pause(),
-// the program's exit and SIGINT/SIGTERM/SIGHUP/SIGQUIT put the settings back
-// as they were. When it is not a terminal (a pipe or a file in CI) nothing
+// When standard input is a terminal, begin_key_mode() or the first
+// poll_key() switches it to unechoed, non-canonical mode, so that keys
+// pressed while a program polls (or works between two polls) are never
+// echoed; end_key_mode(), the next line read (input(), read_line()),
+// pause(), the program's exit and SIGINT/SIGTERM/SIGHUP/SIGQUIT put the
+// settings back as they were. On a terminal, arrow, function and Alt keys
+// arrive as escape sequences (ESC [ A, ESC O P, ESC [ 1 5 ~, ESC x): a
+// whole sequence is one key, kKeySequence, so only a lone Esc is kKeyEsc. When it is not a terminal (a pipe or a file in CI) nothing
 // is switched and nothing waits for input that cannot come: pause() returns
 // at once, and an ended input is reported as kInputEnded.
 //
@@ -28,6 +31,9 @@ constexpr int kKeyEsc = 27;
 constexpr int kNoKey = -1;
 // poll_key(): standard input has ended (or failed); no key can come any more.
 constexpr int kInputEnded = -2;
+// poll_key() on a terminal: an escape sequence (arrow, function or Alt key),
+// read whole. Never equal to kKeyEsc or to a byte.
+constexpr int kKeySequence = 0x100;
 
 // The program's standard input as an unbuffered stream (word and number
 // extraction, getline, ignore). Use it instead of std::cin.
@@ -39,12 +45,24 @@ std::istream& input();
 bool read_line(std::string* line);
 
 // Takes one waiting key without echo and without waiting: its code (0..255),
-// kNoKey when none is waiting, kInputEnded when the input has ended.
+// kKeySequence, kNoKey when none is waiting, kInputEnded when the input has
+// ended. After an ESC from a terminal it waits up to 50 ms for the rest of
+// a sequence; a lone Esc is reported once that time has passed.
 int poll_key();
 
 // Looks at the waiting key without taking it: it stays for the next
-// poll_key() or stream read. Same results as poll_key().
+// poll_key() or stream read. Same results as poll_key(); an escape
+// sequence, though, is taken whole.
 int peek_key();
+
+// Switches a terminal to unechoed single-key mode now, as a test that polls
+// for Esc starts, so that keys typed before its first poll are not echoed
+// either. Nothing when standard input is not a terminal.
+void begin_key_mode();
+
+// Puts the terminal settings found by begin_key_mode() (or the first poll)
+// back. Nothing when they were not switched.
+void end_key_mode();
 
 // True when standard input is a terminal.
 bool input_is_terminal();

@@ -5,7 +5,9 @@
 // POSIX termios backend. Exclusive means: no other program and no other
 // descriptor of this process holds the port (an advisory flock() plus
 // TIOCEXCL, so even a second open by this library fails while the first is
-// open).
+// open), and no live process holds its UUCP lock file (/run/lock/LCK..name,
+// the convention of terminal programs that take neither); an open port
+// holds that lock file itself until it is closed.
 //
 // Threads: one thread may read while another writes on the same port; the
 // caller serialises writes among themselves.
@@ -43,7 +45,7 @@ long read_available(int fd, uint8_t* dst, size_t capacity);
 // True only when every byte was written.
 bool write_all(int fd, const uint8_t* data, size_t length, int stall_timeout_ms);
 
-// Releases the lock and closes the descriptor. kClosedPort: nothing.
+// Releases the locks and closes the descriptor. kClosedPort: nothing.
 void close_port(int fd);
 
 // True when `path` can be opened exclusively right now (opened and closed

@@ -81,3 +81,7 @@ else()
     "echo 'SKIPPED: umockdev (libumockdev-dev, umockdev-wrapper) is not installed'; test -n \"$KIT_REQUIRE_UMOCKDEV\" && exit 1; exit 77")
 endif()
 set_tests_properties(test_tavrix_umockdev PROPERTIES LABELS adapter SKIP_RETURN_CODE 77 TIMEOUT 300)
+if(KIT_SANITIZE STREQUAL "thread")
+  set_tests_properties(test_tavrix_umockdev PROPERTIES ENVIRONMENT_MODIFICATION
+    "TSAN_OPTIONS=string_append::suppressions=${KIT_TEST_DIR}/umockdev_tsan.supp")
+endif()

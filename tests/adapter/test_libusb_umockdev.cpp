@@ -39,19 +39,9 @@ bool wait_for(Pred pred, int seconds = 5) {
   return true;
 }
 
+// The kit's CAN-FD set-up: 1 Mbit/s nominal, 5 Mbit/s data, 76-byte records.
 CANFD_InitConfig kit_fd_config() {
-  CANFD_InitConfig c = {};
-  c.baud = 1000000;
-  c.data_baud = 5000000;
-  c.prescaler = 2;
-  c.tseg1 = 29;
-  c.tseg2 = 10;
-  c.sjw = 8;
-  c.data_prescaler = 1;
-  c.data_tseg1 = 11;
-  c.data_tseg2 = 4;
-  c.data_sjw = 4;
-  c.fd_records = 1;
+  CANFD_InitConfig c = {1000000, 5000000, 2, 31, 8, 5, 1, 11, 4, 2, 7, 0, 1};
   return c;
 }
 
@@ -198,8 +188,10 @@ int main(int argc, char** argv) {
   // The testbed exists before libusb and any thread start.
   UsbfsAdapter device;
   if (!umockdev_in_mock_environment()) {
-    std::printf("SKIPPED: needs umockdev's preload library; run it under umockdev-wrapper\n");
-    return std::getenv("KIT_REQUIRE_UMOCKDEV") ? 1 : 77;
+    const bool required = std::getenv("KIT_REQUIRE_UMOCKDEV") != nullptr;
+    std::printf("%s: umockdev's preload library is not loaded; run this test under umockdev-wrapper\n",
+                required ? "FAILED (KIT_REQUIRE_UMOCKDEV is set)" : "SKIPPED");
+    return required ? 1 : 77;
   }
   device.plug();
   g_device = &device;

@@ -33,7 +33,8 @@ function(kit_shared_library target)
   set_target_properties(${target} PROPERTIES
     CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   if(A_SOVERSION)
-    set_target_properties(${target} PROPERTIES VERSION ${A_SOVERSION} SOVERSION ${A_SOVERSION})
+    set_target_properties(${target} PROPERTIES SOVERSION ${A_SOVERSION}
+      VERSION ${A_SOVERSION}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
   endif()
   if(A_VERSION_SCRIPT)
     target_link_options(${target} PRIVATE "-Wl,--version-script=${A_VERSION_SCRIPT}")

@@ -3,7 +3,8 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev llvm binutils
       libgtest-dev libgmock-dev libbenchmark-dev
-      libusb-1.0-0-dev libpcap-dev iproute2 util-linux)
+      libusb-1.0-0-dev libpcap-dev iproute2 util-linux
+      pkg-config umockdev libumockdev-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -27,6 +27,23 @@ constexpr std::size_t kMaxLengthByte = 64;
 constexpr std::size_t kLengthOverhead = 6;   // start, node, body byte, length byte, CRC
 constexpr std::size_t kParamFrameLength = 12;
 
+// The receive buffer takes the input in pieces: what is left of a frame
+// (under kMaxFrameBytes) plus up to kReceivePieceBytes new bytes.
+constexpr std::size_t kMaxFrameBytes = kMaxLengthByte + kLengthOverhead;
+constexpr std::size_t kReceivePieceBytes = 512;
+constexpr std::size_t kReceiveBufferBytes = kMaxFrameBytes + kReceivePieceBytes;
+constexpr std::size_t kMinFrameBytes = kLengthOverhead;
+
+// Frames cut from one piece, copied out so that they are dispatched without
+// the receive lock.
+struct CutFrames {
+    uint8_t bytes[kReceiveBufferBytes];
+    std::size_t start[kReceiveBufferBytes / kMinFrameBytes];
+    std::size_t length[kReceiveBufferBytes / kMinFrameBytes];
+    std::size_t count = 0;
+    std::size_t used = 0;
+};
+
 bool is_frame_start(uint8_t b) {
     return b == kStartStatus || b == kStartParam || b == kStartOta;
 }
@@ -95,8 +112,11 @@ struct RS485SharedBusContext::Impl {
     std::thread worker;                  // set before the worker can send anything
     std::thread::id worker_id;
 
+    // Received bytes not cut yet; guarded by receive_mutex. Between calls it
+    // keeps at most the beginning of one frame.
     std::mutex receive_mutex;
-    std::vector<uint8_t> receive_buffer;  // guarded by receive_mutex
+    uint8_t receive_buffer[kReceiveBufferBytes];
+    std::size_t receive_fill = 0;
 
     // ---- worker side ----------------------------------------------------------
     bool any_pollable_locked();
@@ -106,8 +126,7 @@ struct RS485SharedBusContext::Impl {
     static void worker_loop(std::shared_ptr<Impl> self);
 
     // ---- receive side ---------------------------------------------------------
-    void cut_frames(const uint8_t* data, std::size_t len, std::vector<uint8_t>& frame_bytes,
-                    std::vector<std::pair<std::size_t, std::size_t>>& frames);
+    std::size_t cut_frames(const uint8_t* data, std::size_t len, CutFrames& out);
     int dispatch_frame(const uint8_t* frame, std::size_t len);
 };
 
@@ -239,25 +258,26 @@ void RS485SharedBusContext::Impl::worker_loop(std::shared_ptr<Impl> self) {
     s.drain_requests();
 }
 
-// Appends the chunk and cuts every complete reply out of the buffer. A read
-// offset walks the buffer and the consumed head is erased once at the end, so
-// a long run of garbage costs linear time instead of one erase per byte.
-// Between calls the buffer keeps at most the beginning of one frame (under 70
-// bytes) or three bytes too few to scan.
-void RS485SharedBusContext::Impl::cut_frames(const uint8_t* data, std::size_t len,
-                                             std::vector<uint8_t>& frame_bytes,
-                                             std::vector<std::pair<std::size_t, std::size_t>>& frames) {
-    std::vector<uint8_t>& buf = receive_buffer;
-    buf.insert(buf.end(), data, data + len);
+// Appends as much of the chunk as the buffer takes and cuts every complete
+// reply out of the buffer; returns how many bytes of the chunk it took. A
+// read offset walks the buffer and the consumed head is moved down once at
+// the end, so a long run of garbage costs linear time instead of one move per
+// byte. Afterwards the buffer keeps at most the beginning of one frame (under
+// kMaxFrameBytes) or three bytes too few to scan.
+std::size_t RS485SharedBusContext::Impl::cut_frames(const uint8_t* data, std::size_t len, CutFrames& out) {
+    uint8_t* const buf = receive_buffer;
+    const std::size_t take = std::min(len, kReceiveBufferBytes - receive_fill);
+    std::copy_n(data, take, buf + receive_fill);
+    const std::size_t size = receive_fill + take;
     std::size_t pos = 0;
-    while (buf.size() - pos >= kMinScanBytes) {
-        auto start = std::find_if(buf.begin() + static_cast<std::ptrdiff_t>(pos), buf.end(), is_frame_start);
-        if (start == buf.end()) {
-            pos = buf.size();
+    while (size - pos >= kMinScanBytes) {
+        const uint8_t* start = std::find_if(buf + pos, buf + size, is_frame_start);
+        if (start == buf + size) {
+            pos = size;
             break;
         }
-        pos = static_cast<std::size_t>(start - buf.begin());
-        const std::size_t avail = buf.size() - pos;
+        pos = static_cast<std::size_t>(start - buf);
+        const std::size_t avail = size - pos;
         if (avail < kMinScanBytes) break;
 
         std::size_t frame_len;
@@ -273,18 +293,23 @@ void RS485SharedBusContext::Impl::cut_frames(const uint8_t* data, std::size_t le
         }
         if (avail < frame_len) break;
 
-        const uint8_t* f = buf.data() + pos;
+        const uint8_t* f = buf + pos;
         const uint16_t expected = crc16_modbus(f, frame_len - 2);
         const uint16_t carried = read_le16(f + frame_len - 2);
         if (expected == carried) {
-            frames.emplace_back(frame_bytes.size(), frame_len);
-            frame_bytes.insert(frame_bytes.end(), f, f + frame_len);
+            out.start[out.count] = out.used;
+            out.length[out.count] = frame_len;
+            ++out.count;
+            std::copy_n(f, frame_len, out.bytes + out.used);
+            out.used += frame_len;
             pos += frame_len;
         } else {
             ++pos;
         }
     }
-    buf.erase(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(pos));
+    std::copy(buf + pos, buf + size, buf);
+    receive_fill = size - pos;
+    return take;
 }
 
 int RS485SharedBusContext::Impl::dispatch_frame(const uint8_t* frame, std::size_t len) {
@@ -409,16 +434,24 @@ int RS485SharedBusContext::receive_bytes(const uint8_t* data, std::size_t len) {
         std::lock_guard<std::mutex> lock(impl_->state_mutex);
         if (impl_->closed) return kBusClosed;
     }
-    std::vector<uint8_t> frame_bytes;
-    std::vector<std::pair<std::size_t, std::size_t>> frames;
-    {
-        std::lock_guard<std::mutex> lock(impl_->receive_mutex);
-        impl_->cut_frames(data, len, frame_bytes, frames);
-    }
+    // Piece by piece: each piece's frames are cut under the lock and
+    // dispatched after it, in arrival order.
     int result = kOk;
-    for (const auto& f : frames) {
-        const int r = impl_->dispatch_frame(frame_bytes.data() + f.first, f.second);
-        if (result == kOk) result = r;
+    CutFrames frames;
+    while (len > 0) {
+        frames.count = 0;
+        frames.used = 0;
+        std::size_t taken;
+        {
+            std::lock_guard<std::mutex> lock(impl_->receive_mutex);
+            taken = impl_->cut_frames(data, len, frames);
+        }
+        data += taken;
+        len -= taken;
+        for (std::size_t i = 0; i < frames.count; ++i) {
+            const int r = impl_->dispatch_frame(frames.bytes + frames.start[i], frames.length[i]);
+            if (result == kOk) result = r;
+        }
     }
     return result;
 }

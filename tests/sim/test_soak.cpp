@@ -202,12 +202,21 @@ TEST(Soak, EveryBusFullRateReadersCommandsAndFaults) {
     const long growth = rss_peak_after - rss_after_warm_up;
     std::printf("soak: %d commands, %llu reader passes, RSS after warm-up %ld KiB, growth %ld KiB\n", step,
                 static_cast<unsigned long long>(totals.reads.load()), rss_after_warm_up, growth);
-#ifdef KIT_SANITIZER_BUILD
-    const long kAllowedGrowthKiB = 64 * 1024;  // sanitizer quarantine and shadow pages settle slowly
+#if defined(KIT_SANITIZER_BUILD) && !defined(KIT_TSAN_BUILD)
+    // AddressSanitizer holds every freed block in its quarantine (256 MiB)
+    // before reusing it, so resident memory rises with each allocation until
+    // the quarantine is full, the sooner the more the program allocates:
+    // growth here measures the quarantine, not the library. Leaks are
+    // LeakSanitizer's to find.
+    std::printf("soak: no growth bound under AddressSanitizer (its quarantine fills)\n");
+#else
+#ifdef KIT_TSAN_BUILD
+    const long kAllowedGrowthKiB = 64 * 1024;  // shadow pages settle slowly
 #else
     const long kAllowedGrowthKiB = long_minutes ? 64 : 4 * 1024;
 #endif
     EXPECT_LT(growth, kAllowedGrowthKiB);
+#endif
     EXPECT_EQ(0u, totals.bad_values.load());
     EXPECT_EQ(0u, totals.bad_params.load());
     EXPECT_GT(totals.reads.load(), 100u);

@@ -16,8 +16,6 @@ namespace {
 constexpr uint8_t kParamReplyCode = 0x4B;
 constexpr std::size_t kParamReplyBytes = 6;
 constexpr auto kParamReadTimeout = std::chrono::milliseconds(200);
-constexpr std::size_t kOtaQueueLimit = 32;
-constexpr std::size_t kOtaReplyMaxBytes = 64;
 
 // Kinds of the 8-byte parameter request.
 enum ParamKind : int { kParamRead = 0, kParamWrite = 1, kParamSave = 2, kParamSavePrepare = 3 };
@@ -161,29 +159,33 @@ int set_ota_send_data(HandCore& h, const uint8_t* data, unsigned len) {
 int queue_ota_reply(HandCore& h, ByteView reply) {
     if (reply.empty() || reply.size() > kOtaReplyMaxBytes) return kFrameRejected;
     std::lock_guard<std::mutex> lock(h.ota_mutex);
-    if (h.ota_replies.size() >= kOtaQueueLimit) return kTimedOut;  // queue full: dropped
-    h.ota_replies.emplace_back(reply.begin(), reply.end());
+    if (h.ota_count >= kOtaQueueLimit) return kTimedOut;  // queue full: dropped
+    HandCore::OtaReply& slot = h.ota_replies[(h.ota_first + h.ota_count) % kOtaQueueLimit];
+    std::copy(reply.begin(), reply.end(), slot.bytes.begin());
+    slot.size = reply.size();
+    ++h.ota_count;
     return kOk;
 }
 
 int get_ota_recv_data(HandCore& h, uint8_t* buffer, int* length) {
     if (length == nullptr || *length < 0) return kBadArgument;
     std::lock_guard<std::mutex> lock(h.ota_mutex);
-    if (h.ota_replies.empty()) {
+    if (h.ota_count == 0) {
         *length = 0;
         return kOk;
     }
-    const std::vector<uint8_t>& oldest = h.ota_replies.front();
-    const int size = static_cast<int>(oldest.size());
+    const HandCore::OtaReply& oldest = h.ota_replies[h.ota_first];
+    const int size = static_cast<int>(oldest.size);
     if (buffer == nullptr) {
         // Size query: the reply stays queued.
         *length = size;
         return kOk;
     }
     const int n = *length < size ? *length : size;
-    std::copy(oldest.begin(), oldest.begin() + n, buffer);
+    std::copy(oldest.bytes.begin(), oldest.bytes.begin() + n, buffer);
     *length = n;
-    h.ota_replies.pop_front();
+    h.ota_first = (h.ota_first + 1) % kOtaQueueLimit;
+    --h.ota_count;
     return kOk;
 }
 

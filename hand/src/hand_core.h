@@ -46,6 +46,11 @@ enum ResultCode : int {
     kNotHomed = 11,
 };
 
+// OTA replies kept for get_ota_recv_data: at most this many, each at most
+// this long.
+constexpr std::size_t kOtaQueueLimit = 32;
+constexpr std::size_t kOtaReplyMaxBytes = 64;
+
 // Whole-table helpers for the atomic per-joint tables below.
 template <typename T, std::size_t N, typename V>
 void store_all(std::array<std::atomic<T>, N>& table, V value) {
@@ -71,6 +76,8 @@ struct HandCore {
     send_canfd_callback* active_send_canfd = nullptr;
     send_data_callback send_rs485_function;
     send_data_callback* active_send_rs485 = nullptr;
+    // Written with std::atomic_store (set-up calls), read with std::atomic_load
+    // where the receive thread reads it.
     std::shared_ptr<RS485SharedBusContext> bus_context;
     std::shared_ptr<RS485NodeEndpoint> bus_endpoint;
     bool bus_given = false;
@@ -130,14 +137,12 @@ struct HandCore {
     // ---- tactile channels ----------------------------------------------------
     std::array<std::atomic<uint8_t>, kJointSlots> channel_format{};
     std::array<std::atomic<uint32_t>, kJointSlots> channel_sequence{};
-    std::vector<SensorChannel> sensor_channels;
-    // A rebuild replaces the channel vectors, which the receive thread may be
-    // decoding into and readers copying from (initial() rebuilds while the
-    // device reports). Decoders and readers hold a pass (tactile_users) while
-    // they touch the vectors; a rebuild raises tactile_rebuilding and waits
-    // until no pass is out. Decoders skip a block during a rebuild.
-    mutable std::atomic<int> tactile_users{0};
-    std::atomic<bool> tactile_rebuilding{false};
+    // Fixed storage, never freed or reallocated: a rebuild rewrites the
+    // channels in place (initial() rebuilds while the device reports). It runs
+    // under rebuild_sequence (odd while rewriting), which readers check beside
+    // the channel's counter and which the decoder checks before each block.
+    std::array<SensorChannel, kSensorChannels> sensor_channels{};
+    std::atomic<uint32_t> rebuild_sequence{0};
 
     // ---- bytes last built for each bus (pre-send buffers) ---------------------
     std::vector<uint8_t> last_rpdo;
@@ -149,7 +154,15 @@ struct HandCore {
     // ---- OTA -----------------------------------------------------------------------
     std::vector<uint8_t> ota_data;
     std::mutex ota_mutex;
-    std::deque<std::vector<uint8_t>> ota_replies;  // at most 32, guarded by ota_mutex
+    // Received OTA replies, a ring of fixed slots (the receive thread queues
+    // without allocating), oldest at ota_first; guarded by ota_mutex.
+    struct OtaReply {
+        std::size_t size = 0;
+        std::array<uint8_t, kOtaReplyMaxBytes> bytes{};
+    };
+    std::array<OtaReply, kOtaQueueLimit> ota_replies{};
+    std::size_t ota_first = 0;
+    std::size_t ota_count = 0;
 
     // ---- gesture arguments, written by play_gesture before each request -------
     uint16_t gesture_number = 0;

@@ -80,7 +80,7 @@ int initial(HandCore& h, int comm_type) {
 int attach_rs485(HandCore& h) {
     release_endpoint(h);
     if (!h.bus_context) {
-        h.bus_context = std::make_shared<RS485SharedBusContext>();
+        std::atomic_store(&h.bus_context, std::make_shared<RS485SharedBusContext>());
         h.bus_given = false;
     }
     if (!h.bus_context->is_open()) return kBusClosed;
@@ -100,7 +100,7 @@ void detach_rs485(HandCore& h) {
     release_endpoint(h);
     // A private context ends with its last reference (its worker is joined
     // there); a shared bus object's context stays for the next initial(2).
-    if (!h.bus_given) h.bus_context.reset();
+    if (!h.bus_given) std::atomic_store(&h.bus_context, std::shared_ptr<RS485SharedBusContext>());
 }
 
 void set_rs485_send_function(HandCore& h) {
@@ -113,7 +113,7 @@ void set_rs485_shared_bus(HandCore& h, RS485SharedBus* bus) {
     detach_rs485(h);
     RS485SharedBusImpl* impl = bus ? bus->impl() : nullptr;
     h.bus_given = impl != nullptr;
-    h.bus_context = impl ? impl->context : std::shared_ptr<RS485SharedBusContext>();
+    std::atomic_store(&h.bus_context, impl ? impl->context : std::shared_ptr<RS485SharedBusContext>());
 }
 
 }  // namespace morvx

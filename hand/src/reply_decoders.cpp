@@ -94,7 +94,9 @@ int decode_canfd(HandCore& h, unsigned id, ByteView payload) {
 int decode_rs485(HandCore& h, ByteView bytes) {
     if (h.bus_kind.load() != kBusRs485) return kFrameRejected;
     if (bytes.empty()) return kOk;
-    std::shared_ptr<RS485SharedBusContext> context = h.bus_context;
+    // The receive thread may feed bytes while initial() attaches or drops the
+    // context, hence the atomic load.
+    std::shared_ptr<RS485SharedBusContext> context = std::atomic_load(&h.bus_context);
     if (!context) return kNoBusContext;
     return context->receive_bytes(bytes.data(), bytes.size());
 }

@@ -329,16 +329,22 @@ int RS485SharedBusContext::receive_bytes(const uint8_t* data, std::size_t len) {
         std::lock_guard<std::mutex> lock(impl_->state_mutex);
         if (impl_->closed) return kBusClosed;
     }
-    std::vector<uint8_t> frame_bytes;
-    std::vector<std::pair<std::size_t, std::size_t>> frames;
-    {
-        std::lock_guard<std::mutex> lock(impl_->receive_mutex);
-        impl_->cutter.cut(data, len, frame_bytes, frames);
-    }
+    // Piece by piece: each piece's frames are cut under the lock and
+    // dispatched after it, in arrival order.
     int result = kOk;
-    for (const auto& f : frames) {
-        const int r = impl_->dispatch_frame(frame_bytes.data() + f.first, f.second);
-        if (result == kOk) result = r;
+    RS485CutFrames frames;
+    while (len > 0) {
+        std::size_t taken;
+        {
+            std::lock_guard<std::mutex> lock(impl_->receive_mutex);
+            taken = impl_->cutter.cut(data, len, frames);
+        }
+        data += taken;
+        len -= taken;
+        for (std::size_t i = 0; i < frames.count; ++i) {
+            const int r = impl_->dispatch_frame(frames.bytes + frames.start[i], frames.length[i]);
+            if (result == kOk) result = r;
+        }
     }
     return result;
 }

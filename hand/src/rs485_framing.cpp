@@ -9,7 +9,7 @@ namespace {
 constexpr std::size_t kMinFrameBytes = 4;     // start (or function), node id, CRC
 constexpr std::size_t kMinScanBytes = 4;      // up to and including the length byte
 constexpr std::size_t kMaxLengthByte = 64;
-constexpr std::size_t kLengthOverhead = 6;    // start, node, body byte, length byte, CRC
+constexpr std::size_t kLengthOverhead = kRs485MinReplyBytes;  // start, node, body byte, length byte, CRC
 constexpr std::size_t kParamFrameLength = 12;
 constexpr std::size_t kCrcBytes = 2;
 
@@ -46,22 +46,25 @@ RS485Reply split_rs485_frame(ByteView frame) {
     return RS485Reply{frame[0], frame[1], ByteView(frame.data() + 2, frame.size() - 2 - kCrcBytes)};
 }
 
-// A read offset walks the buffer and the consumed head is erased once at the
-// end, so a long run of garbage costs linear time instead of one erase per
+// A read offset walks the buffer and the consumed head is moved down once at
+// the end, so a long run of garbage costs linear time instead of one move per
 // byte.
-void RS485FrameCutter::cut(const uint8_t* data, std::size_t len, std::vector<uint8_t>& frame_bytes,
-                           std::vector<std::pair<std::size_t, std::size_t>>& frames) {
-    std::vector<uint8_t>& buf = pending_;
-    buf.insert(buf.end(), data, data + len);
+std::size_t RS485FrameCutter::cut(const uint8_t* data, std::size_t len, RS485CutFrames& out) {
+    out.count = 0;
+    out.used = 0;
+    uint8_t* const buf = buffer_;
+    const std::size_t take = std::min(len, kRs485CutBufferBytes - fill_);
+    std::copy_n(data, take, buf + fill_);
+    const std::size_t size = fill_ + take;
     std::size_t pos = 0;
-    while (buf.size() - pos >= kMinScanBytes) {
-        auto start = std::find_if(buf.begin() + static_cast<std::ptrdiff_t>(pos), buf.end(), is_frame_start);
-        if (start == buf.end()) {
-            pos = buf.size();
+    while (size - pos >= kMinScanBytes) {
+        const uint8_t* start = std::find_if(buf + pos, buf + size, is_frame_start);
+        if (start == buf + size) {
+            pos = size;
             break;
         }
-        pos = static_cast<std::size_t>(start - buf.begin());
-        const std::size_t avail = buf.size() - pos;
+        pos = static_cast<std::size_t>(start - buf);
+        const std::size_t avail = size - pos;
         if (avail < kMinScanBytes) break;
 
         std::size_t frame_len;
@@ -78,16 +81,21 @@ void RS485FrameCutter::cut(const uint8_t* data, std::size_t len, std::vector<uin
         }
         if (avail < frame_len) break;
 
-        const uint8_t* f = buf.data() + pos;
+        const uint8_t* f = buf + pos;
         if (crc_matches(f, frame_len)) {
-            frames.emplace_back(frame_bytes.size(), frame_len);
-            frame_bytes.insert(frame_bytes.end(), f, f + frame_len);
+            out.start[out.count] = out.used;
+            out.length[out.count] = frame_len;
+            ++out.count;
+            std::copy_n(f, frame_len, out.bytes + out.used);
+            out.used += frame_len;
             pos += frame_len;
         } else {
             ++pos;
         }
     }
-    buf.erase(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(pos));
+    std::copy(buf + pos, buf + size, buf);
+    fill_ = size - pos;
+    return take;
 }
 
 }  // namespace morvx

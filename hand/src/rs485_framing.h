@@ -13,7 +13,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "protocol_helpers.h"
@@ -40,21 +39,41 @@ struct RS485Reply {
 };
 RS485Reply split_rs485_frame(ByteView intact_frame);
 
+// Longest reply on the line: a 64-byte body after the length byte plus the
+// start byte, node id, first body byte, length byte and CRC.
+constexpr std::size_t kRs485MaxReplyBytes = 64 + 6;
+constexpr std::size_t kRs485MinReplyBytes = 6;
+// The cutter takes its input in pieces of at most this many bytes.
+constexpr std::size_t kRs485CutPieceBytes = 512;
+constexpr std::size_t kRs485CutBufferBytes = kRs485MaxReplyBytes + kRs485CutPieceBytes;
+
+// The replies cut from one piece, copied out so that the caller can hand
+// them on after releasing whatever lock guards the cutter.
+struct RS485CutFrames {
+    uint8_t bytes[kRs485CutBufferBytes];
+    std::size_t start[kRs485CutBufferBytes / kRs485MinReplyBytes];
+    std::size_t length[kRs485CutBufferBytes / kRs485MinReplyBytes];
+    std::size_t count = 0;
+    std::size_t used = 0;
+};
+
 // Cuts the hand's replies out of a received byte stream, which may arrive in
-// chunks of any size. Not thread-safe: one receive path feeds it at a time.
+// chunks of any size, in fixed storage (nothing is allocated on the way in).
+// Not thread-safe: one receive path feeds it at a time.
 class RS485FrameCutter {
 public:
-    // Appends the chunk (the caller keeps it) and appends every complete,
-    // intact reply found to frame_bytes, recording (offset, length) of each in
-    // frames, in arrival order. Garbage and frames with a wrong CRC are
-    // skipped a byte at a time until the next start byte.
-    void cut(const uint8_t* data, std::size_t len, std::vector<uint8_t>& frame_bytes,
-             std::vector<std::pair<std::size_t, std::size_t>>& frames);
+    // Takes as much of the chunk as its buffer holds (at most one piece),
+    // replaces out's contents with every complete, intact reply found, in
+    // arrival order, and returns how many bytes of the chunk it took; the
+    // caller feeds the rest in later calls. Garbage and frames with a wrong
+    // CRC are skipped a byte at a time until the next start byte.
+    std::size_t cut(const uint8_t* data, std::size_t len, RS485CutFrames& out);
 
 private:
-    // At most the beginning of one frame (under 70 bytes) or three bytes too
-    // few to scan, between calls.
-    std::vector<uint8_t> pending_;
+    // Between calls: at most the beginning of one frame (under
+    // kRs485MaxReplyBytes) or three bytes too few to scan.
+    uint8_t buffer_[kRs485CutBufferBytes];
+    std::size_t fill_ = 0;
 };
 
 }  // namespace morvx

@@ -1,29 +1,94 @@
-// One tactile sensor's decoded readings. Plain value type: copied whole by
-// readers under the channel's sequence counter.
+// One tactile sensor's decoded readings, in fixed storage sized by the
+// largest taxel layout, and a reference to its taxel layout, so that
+// decoding, rebuilding and reading a channel never touch the heap. Plain
+// value type: a copy is a complete record.
 #ifndef MORVANE_SENSOR_CHANNEL_H
 #define MORVANE_SENSOR_CHANNEL_H
 
+#include <cstddef>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
 namespace morvx {
 
-struct SensorChannel {
-    std::vector<std::pair<float, float>> positions;  // normalised taxel (x, y)
-    std::vector<float> pressure;                     // one per taxel
-    std::vector<float> normal_force;                 // always 2
-    std::vector<float> tangential_force;             // always 2
-    std::vector<float> force_direction;              // always 2
-    std::vector<float> proximity;                    // always 2
+constexpr int kSensorChannels = 12;    // channel numbers 0..11; 1..11 are sensors
+constexpr std::size_t kMaxTaxels = 36;  // the largest taxel layout
+constexpr std::size_t kPairValues = 2;  // normal force, tangential force, direction, proximity
 
-    SensorChannel() = default;
-    SensorChannel(std::vector<std::pair<float, float>> pos, std::vector<float> p, std::vector<float> nf,
-                  std::vector<float> tf, std::vector<float> fd, std::vector<float> px)
-        : positions(std::move(pos)), pressure(std::move(p)), normal_force(std::move(nf)),
-          tangential_force(std::move(tf)), force_direction(std::move(fd)), proximity(std::move(px)) {}
+// A list of at most N values in place. The length is read and written with
+// relaxed atomic accesses, so a reader may look at it while a writer of the
+// channel changes it (under the channel's sequence counter); it never exceeds N.
+template <typename T, std::size_t N>
+class FixedList {
+public:
+    static constexpr std::size_t capacity() { return N; }
+    std::size_t size() const { return __atomic_load_n(&size_, __ATOMIC_RELAXED); }
+    bool empty() const { return size() == 0; }
+    void clear() { set_size(0); }
+    // n values (at most N), each `value`.
+    void assign(std::size_t n, const T& value) {
+        if (n > N) n = N;
+        for (std::size_t i = 0; i < n; ++i) items_[i] = value;
+        set_size(n);
+    }
+    void set_size(std::size_t n) { __atomic_store_n(&size_, n > N ? N : n, __ATOMIC_RELAXED); }
+
+    T* data() { return items_; }
+    const T* data() const { return items_; }
+    T& operator[](std::size_t i) { return items_[i]; }
+    const T& operator[](std::size_t i) const { return items_[i]; }
+    const T& at(std::size_t i) const {
+        if (i >= size()) throw std::out_of_range("FixedList::at");
+        return items_[i];
+    }
+    const T* begin() const { return items_; }
+    const T* end() const { return items_ + size(); }
+
+private:
+    alignas(16) T items_[N] = {};
+    std::size_t size_ = 0;
 };
 
-constexpr int kSensorChannels = 12;  // channel numbers 0..11; 1..11 are sensors
+// A taxel layout: normalised (x, y) points, the n-th for the n-th pressure value.
+using SensorLayout = std::vector<std::pair<float, float>>;
+
+// The layout a channel was built with: one of the fixed layouts, which are
+// built once and never change or go away (sensor_geometry.h), so a reader
+// may copy points from it as from any constant table. Only the reference
+// changes, on a rebuild; it is stored with release and loaded with acquire.
+class LayoutRef {
+public:
+    using Point = std::pair<float, float>;
+    const SensorLayout* get() const { return __atomic_load_n(&layout_, __ATOMIC_ACQUIRE); }
+    void set(const SensorLayout* layout) { __atomic_store_n(&layout_, layout, __ATOMIC_RELEASE); }
+    std::size_t size() const {
+        const SensorLayout* l = get();
+        return l ? l->size() : 0;
+    }
+    bool empty() const { return size() == 0; }
+    const Point* begin() const {
+        const SensorLayout* l = get();
+        return l ? l->data() : nullptr;
+    }
+    const Point* end() const {
+        const SensorLayout* l = get();
+        return l ? l->data() + l->size() : nullptr;
+    }
+    const Point& operator[](std::size_t i) const { return (*get())[i]; }
+
+private:
+    const SensorLayout* layout_ = nullptr;
+};
+
+struct SensorChannel {
+    LayoutRef positions;                   // normalised taxel (x, y)
+    FixedList<float, kMaxTaxels> pressure;  // one per taxel, as many as positions
+    FixedList<float, kPairValues> normal_force;                // always 2
+    FixedList<float, kPairValues> tangential_force;            // always 2
+    FixedList<float, kPairValues> force_direction;             // always 2
+    FixedList<float, kPairValues> proximity;                   // always 2
+};
 
 }  // namespace morvx
 

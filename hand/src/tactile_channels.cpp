@@ -2,20 +2,29 @@
 // sequence counter, consistent reads, and the finger getters.
 //
 // Concurrency: one receive thread writes the floats of a channel in place
-// between two increments of its counter (odd while writing); any thread reads
-// a channel by copying it and retrying while the counter was odd or changed.
-// The floats that the writer touches are accessed on both sides through
-// relaxed atomic loads and stores (the compiler's __atomic builtins on plain
-// floats, the C++17 stand-in for std::atomic_ref). That keeps SensorChannel a
-// plain value type of float vectors while every concurrent access is atomic,
-// so a retried read is merely stale, never a data race. Vector sizes and
-// taxel positions only change when the channels are rebuilt, which the
-// set-up calls do while no block is decoded or read.
+// between two increments of its counter (odd while writing); a rebuild on the
+// caller's thread rewrites the channels between two increments of the hand's
+// rebuild counter. Readers on any thread read a channel in place, with no
+// write of their own to shared memory, and retry while either counter was odd
+// or changed. Decoder and rebuild exclude each other Dekker-style: each raises
+// its own counter, then (sequentially consistent) looks at the other's; the
+// decoder, which never waits, drops its block when a rebuild is under way,
+// the rebuild waits until no block is being written.
+//
+// Storage is fixed (sensor_channel.h), so none of these paths allocates or
+// frees. Writers store floats and lengths with relaxed atomic stores (the
+// compiler's __atomic builtins on plain floats, the C++17 stand-in for
+// std::atomic_ref) and the layout reference with a release store; readers
+// load them atomically or with opaque vector loads (copy_live), so a retried
+// read is merely stale, never a data race.
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <thread>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "hand_ops.h"
 #include "sensor_geometry.h"
@@ -41,6 +50,32 @@ inline float load_relaxed(const float* slot) {
     return value;
 }
 
+// Copies n floats of a live channel list. The caller validates the copy with
+// the sequence counters, so values that a concurrent write tore are thrown
+// away; only the loads themselves must be well defined. On x86-64 the bulk
+// moves in 16-byte vector loads written as inline assembly (opaque to the
+// compiler, so no C++ data race), which keeps a getter as fast as a plain
+// copy; the rest, and other targets, use relaxed atomic loads of single floats.
+inline void copy_live(const float* src, std::size_t n, float* dst) {
+#if defined(__x86_64__)
+    struct Chunk {
+        float v[4];
+    };
+    const auto copy4 = [&](std::size_t at) {
+        __m128 v;
+        asm volatile("movups %1, %0" : "=x"(v) : "m"(*reinterpret_cast<const Chunk*>(src + at)));
+        _mm_storeu_ps(dst + at, v);
+    };
+    if (n >= 4) {
+        std::size_t i = 0;
+        for (; i + 4 <= n; i += 4) copy4(i);
+        if (i < n) copy4(n - 4);  // the last four again, overlapping
+        return;
+    }
+#endif
+    for (std::size_t i = 0; i < n; ++i) dst[i] = load_relaxed(src + i);
+}
+
 inline float clamp(float v, float lo, float hi) {
     return std::min(std::max(v, lo), hi);
 }
@@ -55,6 +90,9 @@ inline float fraction(uint8_t byte) {
     return clamp(static_cast<float>(byte) / 255.0f, 0.0f, 1.0f);
 }
 
+using FloatList = FixedList<float, kMaxTaxels>;
+using PairList = FixedList<float, kPairValues>;
+
 // One taxel byte per pressure value. The block holds as many bytes as the
 // channel has taxels, but the frame may hold fewer: only bytes that arrived
 // are read, the other values keep theirs.
@@ -67,9 +105,8 @@ void decode_packed_block(SensorChannel& c, const uint8_t* block, std::size_t ava
 // Two little-endian u16 values at offset into both entries of a pair, each
 // only when its bytes arrived.
 template <typename Scale>
-void decode_u16_pair(std::vector<float>& pair, const uint8_t* block, std::size_t avail, std::size_t offset,
-                     Scale scale) {
-    const std::size_t n = std::min<std::size_t>(pair.size(), 2);
+void decode_u16_pair(PairList& pair, const uint8_t* block, std::size_t avail, std::size_t offset, Scale scale) {
+    const std::size_t n = pair.size();
     for (std::size_t k = 0; k < n; ++k) {
         const std::size_t at = offset + 2 * k;
         if (at + 2 > avail) return;
@@ -92,101 +129,121 @@ void decode_full_block(SensorChannel& c, uint8_t format, const uint8_t* block, s
                     [](uint16_t v) { return static_cast<float>(v) / 100.0f; });
     decode_u16_pair(c.force_direction, block, avail, 18, [](uint16_t v) { return static_cast<float>(v); });
 
-    const std::size_t np = std::min<std::size_t>(c.proximity.size(), 2);
+    const std::size_t np = c.proximity.size();
     for (std::size_t k = 0; k < np && kProximityOffset + k < avail; ++k)
         store_relaxed(c.proximity.data() + k, static_cast<float>(block[kProximityOffset + k]) / 255.0f);
-}
-
-std::vector<float> sized_like(const std::vector<float>& src) {
-    return std::vector<float>(src.size());
-}
-
-void reload(std::vector<float>& dst, const std::vector<float>& src) {
-    for (std::size_t i = 0; i < dst.size(); ++i) dst[i] = load_relaxed(src.data() + i);
 }
 
 bool valid_sensor(int channel) {
     return channel >= kFirstSensor && channel <= kLastSensor;
 }
 
+bool valid_channel(int channel) {
+    return channel >= 0 && channel < kSensorChannels;
+}
+
+// One run of read(live channel) that saw one consistent state of the
+// channel (neither a block nor a rebuild was written meanwhile) into result;
+// false when it did not.
+template <typename Read, typename Result>
+inline bool try_read(const HandCore& h, int channel, Read& read, Result& result) {
+    const std::atomic<uint32_t>& sequence = h.channel_sequence[channel];
+    const uint32_t rebuild_before = h.rebuild_sequence.load(std::memory_order_acquire);
+    const uint32_t before = sequence.load(std::memory_order_acquire);
+    if ((before | rebuild_before) & 1u) return false;
+    result = read(h.sensor_channels[channel]);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return sequence.load(std::memory_order_relaxed) == before &&
+           h.rebuild_sequence.load(std::memory_order_relaxed) == rebuild_before;
+}
+
+// Retries until a run is consistent; out of the getters' straight path.
+template <typename Read>
+__attribute__((noinline, cold)) auto read_retrying(const HandCore& h, int channel, Read read)
+    -> decltype(read(h.sensor_channels[0])) {
+    decltype(read(h.sensor_channels[0])) result{};
+    for (unsigned spins = 1; !try_read(h, channel, read, result); ++spins)
+        if (spins % 64 == 0) std::this_thread::yield();
+    return result;
+}
+
+// Runs read(live channel) until it saw one consistent state of the channel.
+// read may run several times; only the last run's effects count.
+template <typename Read>
+inline auto read_consistent(const HandCore& h, int channel, Read read) -> decltype(read(h.sensor_channels[0])) {
+    decltype(read(h.sensor_channels[0])) result{};
+    if (try_read(h, channel, read, result)) return result;
+    return read_retrying(h, channel, read);
+}
+
+// A consistent copy of a live list (the caller runs it under read_consistent).
+template <std::size_t N>
+void copy_list(const FixedList<float, N>& from, FixedList<float, N>& to) {
+    const std::size_t n = from.size();
+    copy_live(from.data(), n, to.data());
+    to.set_size(n);
+}
+
+// Copies at most max values of a live list into out; returns how many.
+std::size_t copy_out(const float* list, std::size_t size, float* out, std::size_t max) {
+    const std::size_t n = std::min(size, max);
+    copy_live(list, n, out);
+    return n;
+}
+
 // Count contract: no array: report the length; else copy at most *count
 // values from the start and report how many were copied. A negative count
 // with an array is a bad argument.
-int copy_list(const std::vector<float>& list, float* values, int* count) {
+template <std::size_t N>
+int get_list(const HandCore& h, int channel, float* values, int* count,
+             FixedList<float, N> SensorChannel::*list) {
+    if (!valid_sensor(channel) || count == nullptr) return kBadArgument;
     if (values == nullptr) {
-        *count = static_cast<int>(list.size());
+        *count = static_cast<int>(read_consistent(h, channel, [list](const SensorChannel& c) { return (c.*list).size(); }));
         return kOk;
     }
     if (*count < 0) return kBadArgument;
-    const std::size_t n = std::min(static_cast<std::size_t>(*count), list.size());
-    std::copy_n(list.begin(), n, values);
-    *count = static_cast<int>(n);
+    const std::size_t max = static_cast<std::size_t>(*count);
+    *count = static_cast<int>(read_consistent(h, channel, [list, values, max](const SensorChannel& c) {
+        const FixedList<float, N>& l = c.*list;
+        return copy_out(l.data(), l.size(), values, max);
+    }));
     return kOk;
 }
 
-using ListOf = const std::vector<float>& (*)(const SensorChannel&);
-
-int get_list(const HandCore& h, int channel, float* values, int* count, ListOf list) {
-    if (!valid_sensor(channel) || count == nullptr) return kBadArgument;
-    const SensorChannel c = read_sensor_channel(h, channel);
-    return copy_list(list(c), values, count);
-}
-
-int get_first(const HandCore& h, int channel, float* value, ListOf list) {
-    if (!valid_sensor(channel) || value == nullptr) return kBadArgument;
-    const SensorChannel c = read_sensor_channel(h, channel);
-    const std::vector<float>& l = list(c);
-    if (l.empty()) return kNoSensorData;
-    *value = l.front();
-    return kOk;
-}
-
-const std::vector<float>& normal_force_of(const SensorChannel& c) { return c.normal_force; }
-const std::vector<float>& tangential_force_of(const SensorChannel& c) { return c.tangential_force; }
-const std::vector<float>& force_direction_of(const SensorChannel& c) { return c.force_direction; }
-const std::vector<float>& proximity_of(const SensorChannel& c) { return c.proximity; }
-const std::vector<float>& pressure_of(const SensorChannel& c) { return c.pressure; }
-
-// A pass to touch the channel vectors (see HandCore::tactile_users). The
-// seq_cst increment and flag load pair with the rebuilder's seq_cst flag
-// store and user count load, so either the rebuild waits for this pass or
-// the pass sees the rebuild and backs off.
-class ChannelPass {
-public:
-    // wait: readers wait out a rebuild; the decoder (which never waits) does not.
-    ChannelPass(const HandCore& h, bool wait) : h_(h) {
-        for (unsigned spins = 0;; ++spins) {
-            h_.tactile_users.fetch_add(1, std::memory_order_seq_cst);
-            if (!h_.tactile_rebuilding.load(std::memory_order_seq_cst)) {
-                held_ = true;
-                return;
-            }
-            h_.tactile_users.fetch_sub(1, std::memory_order_seq_cst);
-            if (!wait) return;
-            if (spins % 64 == 63) std::this_thread::yield();
-        }
-    }
-    ~ChannelPass() {
-        if (held_) h_.tactile_users.fetch_sub(1, std::memory_order_seq_cst);
-    }
-    ChannelPass(const ChannelPass&) = delete;
-    ChannelPass& operator=(const ChannelPass&) = delete;
-    bool held() const { return held_; }
-
-private:
-    const HandCore& h_;
-    bool held_ = false;
+// A pair's first value and whether the pair had one.
+struct FirstValue {
+    float value;
+    bool present;
 };
 
-// Holds every pass off for the duration of a rebuild.
+int get_first(const HandCore& h, int channel, float* value, PairList SensorChannel::*list) {
+    if (!valid_sensor(channel) || value == nullptr) return kBadArgument;
+    const FirstValue first = read_consistent(h, channel, [list](const SensorChannel& c) {
+        const PairList& l = c.*list;
+        return l.empty() ? FirstValue{0.0f, false} : FirstValue{load_relaxed(l.data()), true};
+    });
+    if (!first.present) return kNoSensorData;
+    *value = first.value;
+    return kOk;
+}
+
+// Holds the decoder off every channel for the duration of a rebuild and
+// makes readers retry: raises the rebuild counter, then waits until no block
+// is being written.
 class RebuildScope {
 public:
     explicit RebuildScope(HandCore& h) : h_(h) {
-        h_.tactile_rebuilding.store(true, std::memory_order_seq_cst);
-        for (unsigned spins = 0; h_.tactile_users.load(std::memory_order_seq_cst) != 0; ++spins)
-            if (spins % 64 == 63) std::this_thread::yield();
+        h_.rebuild_sequence.fetch_add(1, std::memory_order_seq_cst);
+        // Orders the odd counter before every store of the rebuild (pairs
+        // with a reader's acquire fence, as in the decoder).
+        std::atomic_thread_fence(std::memory_order_release);
+        for (int ch = 0; ch < kSensorChannels; ++ch) {
+            for (unsigned spins = 0; h_.channel_sequence[ch].load(std::memory_order_seq_cst) & 1u; ++spins)
+                if (spins % 64 == 63) std::this_thread::yield();
+        }
     }
-    ~RebuildScope() { h_.tactile_rebuilding.store(false, std::memory_order_seq_cst); }
+    ~RebuildScope() { h_.rebuild_sequence.fetch_add(1, std::memory_order_release); }
     RebuildScope(const RebuildScope&) = delete;
     RebuildScope& operator=(const RebuildScope&) = delete;
 
@@ -194,7 +251,29 @@ private:
     HandCore& h_;
 };
 
-SensorChannel read_channel_locked(const HandCore& h, int channel);
+void store_list(PairList& list, std::size_t n, float value) {
+    for (std::size_t i = 0; i < n; ++i) store_relaxed(list.data() + i, value);
+    list.set_size(n);
+}
+
+// The channel's taxel layout (one of the fixed ones, never larger than the
+// storage) and zero pressure; the caller holds a RebuildScope.
+void lay_out_channel(SensorChannel& c, const SensorLayout& layout) {
+    const std::size_t n = std::min(layout.size(), kMaxTaxels);
+    for (std::size_t i = 0; i < n; ++i) store_relaxed(c.pressure.data() + i, 0.0f);
+    c.positions.set(&layout);
+    c.pressure.set_size(n);
+}
+
+// The caller holds a RebuildScope.
+void rebuild_channel_locked(HandCore& h, int channel) {
+    SensorChannel& c = h.sensor_channels[channel];
+    if (h.channel_format[channel] == kFormatFullFiveTaxels)
+        lay_out_channel(c, layout_5());
+    else
+        lay_out_channel(c, select_sensor_layout(h.hand_type.load(std::memory_order_relaxed), channel,
+                                                h.hand_direction.load(std::memory_order_relaxed)));
+}
 
 }  // namespace
 
@@ -207,26 +286,25 @@ void set_default_channel_formats(HandCore& h) {
         h.channel_format[ch] = (type != 1 && ch != kLastSensor) ? kFormatFull : kFormatPacked;
 }
 
+// Every channel starts from the 9-point layout with zero values; the sensors
+// then take their own layouts. Readers see the old channels or the new ones.
 void build_sensor_channels(HandCore& h) {
     RebuildScope rebuild(h);
-    std::vector<SensorChannel> channels;
-    channels.reserve(kSensorChannels);
-    for (int ch = 0; ch < kSensorChannels; ++ch)
-        channels.emplace_back(layout_9(), std::vector<float>(layout_9().size(), 0.0f), std::vector<float>(2, 0.0f),
-                              std::vector<float>(2, 0.0f), std::vector<float>(2, 0.0f), std::vector<float>(2, 0.0f));
-    h.sensor_channels = std::move(channels);
-    for (int ch = kFirstSensor; ch <= kLastSensor; ++ch) rebuild_sensor_channel(h, ch);
+    for (int ch = 0; ch < kSensorChannels; ++ch) {
+        SensorChannel& c = h.sensor_channels[ch];
+        lay_out_channel(c, layout_9());
+        store_list(c.normal_force, kPairValues, 0.0f);
+        store_list(c.tangential_force, kPairValues, 0.0f);
+        store_list(c.force_direction, kPairValues, 0.0f);
+        store_list(c.proximity, kPairValues, 0.0f);
+        if (valid_sensor(ch)) rebuild_channel_locked(h, ch);
+    }
 }
 
 void rebuild_sensor_channel(HandCore& h, int channel) {
-    if (channel < 0 || channel >= static_cast<int>(h.sensor_channels.size()) || channel >= kJointSlots) return;
-    SensorChannel& c = h.sensor_channels[channel];
-    if (h.channel_format[channel] == kFormatFullFiveTaxels)
-        c.positions = layout_5();
-    else
-        c.positions = select_sensor_layout(h.hand_type.load(std::memory_order_relaxed), channel,
-                                           h.hand_direction.load(std::memory_order_relaxed));
-    c.pressure.assign(c.positions.size(), 0.0f);
+    if (!valid_channel(channel)) return;
+    RebuildScope rebuild(h);
+    rebuild_channel_locked(h, channel);
 }
 
 int set_hand_direction(HandCore& h, int direction) {
@@ -264,12 +342,14 @@ void decode_tactile_block(HandCore& h, int first_item, int item, const uint8_t* 
     const long long index = static_cast<long long>(first_item) + item;
     if (first_item < 0 || item < 0 || index >= kJointSlots) return;
     const int channel = h.sensor_map[static_cast<std::size_t>(index)];
-    const ChannelPass pass(h, false);
-    if (!pass.held()) return;  // a rebuild is under way: this block is dropped
-    if (channel < 0 || channel >= static_cast<int>(h.sensor_channels.size()) || channel >= kJointSlots) return;
+    if (!valid_channel(channel)) return;
 
     std::atomic<uint32_t>& sequence = h.channel_sequence[channel];
-    sequence.fetch_add(1, std::memory_order_relaxed);
+    sequence.fetch_add(1, std::memory_order_seq_cst);
+    if (h.rebuild_sequence.load(std::memory_order_seq_cst) & 1u) {
+        sequence.fetch_add(1, std::memory_order_release);  // a rebuild is under way: this block is dropped
+        return;
+    }
     // Orders the odd counter before every float store below: a reader that
     // sees any new float then sees the counter moved (fence-to-fence pairing
     // with the reader's acquire fence).
@@ -286,104 +366,85 @@ void decode_tactile_block(HandCore& h, int first_item, int item, const uint8_t* 
 }
 
 SensorChannel read_sensor_channel(const HandCore& h, int channel) {
-    const ChannelPass pass(h, true);
-    return read_channel_locked(h, channel);
+    SensorChannel copy;
+    if (!valid_channel(channel)) return copy;
+    read_consistent(h, channel, [&](const SensorChannel& live) {
+        copy_list(live.pressure, copy.pressure);
+        copy_list(live.normal_force, copy.normal_force);
+        copy_list(live.tangential_force, copy.tangential_force);
+        copy_list(live.force_direction, copy.force_direction);
+        copy_list(live.proximity, copy.proximity);
+        copy.positions.set(live.positions.get());
+        return true;
+    });
+    return copy;
 }
-
-namespace {
-
-// Caller holds a ChannelPass.
-SensorChannel read_channel_locked(const HandCore& h, int channel) {
-    if (channel < 0 || channel >= static_cast<int>(h.sensor_channels.size()) || channel >= kJointSlots)
-        return SensorChannel();
-    const SensorChannel& live = h.sensor_channels[channel];
-    const std::atomic<uint32_t>& sequence = h.channel_sequence[channel];
-
-    // Sizes and positions never change under a writer: allocate once, then
-    // reload only the floats on a retry.
-    SensorChannel copy(live.positions, sized_like(live.pressure), sized_like(live.normal_force),
-                       sized_like(live.tangential_force), sized_like(live.force_direction), sized_like(live.proximity));
-    unsigned spins = 0;
-    for (;;) {
-        const uint32_t before = sequence.load(std::memory_order_acquire);
-        if (before & 1u) {
-            if (++spins % 64 == 0) std::this_thread::yield();
-            continue;
-        }
-        reload(copy.pressure, live.pressure);
-        reload(copy.normal_force, live.normal_force);
-        reload(copy.tangential_force, live.tangential_force);
-        reload(copy.force_direction, live.force_direction);
-        reload(copy.proximity, live.proximity);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (sequence.load(std::memory_order_relaxed) == before) return copy;
-    }
-}
-
-}  // namespace
 
 // ---- getters -------------------------------------------------------------------
 
 int get_finger_sensor_pos(const HandCore& h, int channel, float* x, float* y, int* count) {
     if (!valid_sensor(channel) || count == nullptr) return kBadArgument;
-    const ChannelPass pass(h, true);
-    if (channel >= static_cast<int>(h.sensor_channels.size())) {
-        *count = 0;
-        return kOk;
-    }
-    const SensorLayout& positions = h.sensor_channels[channel].positions;
     if (x == nullptr || y == nullptr) {
-        *count = static_cast<int>(positions.size());
+        *count = static_cast<int>(read_consistent(h, channel, [](const SensorChannel& c) { return c.positions.size(); }));
         return kOk;
     }
     if (*count < 0) return kBadArgument;
-    const std::size_t n = std::min(static_cast<std::size_t>(*count), positions.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        x[i] = positions[i].first;
-        y[i] = positions[i].second;
-    }
-    *count = static_cast<int>(n);
+    const std::size_t max = static_cast<std::size_t>(*count);
+    *count = static_cast<int>(read_consistent(h, channel, [x, y, max](const SensorChannel& c) {
+        const SensorLayout* layout = c.positions.get();
+        const std::size_t n = layout ? std::min(layout->size(), max) : 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            x[i] = (*layout)[i].first;
+            y[i] = (*layout)[i].second;
+        }
+        return n;
+    }));
     return kOk;
 }
 
 int get_finger_pressure(const HandCore& h, int channel, float* values, int* count) {
-    return get_list(h, channel, values, count, pressure_of);
+    return get_list(h, channel, values, count, &SensorChannel::pressure);
 }
 
 int get_finger_normal_force(const HandCore& h, int channel, float* value) {
     if (!valid_sensor(channel) || value == nullptr) return kBadArgument;
-    const SensorChannel c = read_sensor_channel(h, channel);
-    if (c.normal_force.empty()) return kNoSensorData;
-    *value = *std::max_element(c.normal_force.begin(), c.normal_force.end());
+    const FirstValue larger = read_consistent(h, channel, [](const SensorChannel& c) {
+        const std::size_t n = c.normal_force.size();
+        if (n == 0) return FirstValue{0.0f, false};
+        const float first = load_relaxed(c.normal_force.data());
+        return FirstValue{n == 1 ? first : std::max(first, load_relaxed(c.normal_force.data() + 1)), true};
+    });
+    if (!larger.present) return kNoSensorData;
+    *value = larger.value;
     return kOk;
 }
 
 int get_finger_normal_force_ex(const HandCore& h, int channel, float* values, int* count) {
-    return get_list(h, channel, values, count, normal_force_of);
+    return get_list(h, channel, values, count, &SensorChannel::normal_force);
 }
 
 int get_finger_tangential_force(const HandCore& h, int channel, float* value) {
-    return get_first(h, channel, value, tangential_force_of);
+    return get_first(h, channel, value, &SensorChannel::tangential_force);
 }
 
 int get_finger_tangential_force_ex(const HandCore& h, int channel, float* values, int* count) {
-    return get_list(h, channel, values, count, tangential_force_of);
+    return get_list(h, channel, values, count, &SensorChannel::tangential_force);
 }
 
 int get_finger_force_direction(const HandCore& h, int channel, float* value) {
-    return get_first(h, channel, value, force_direction_of);
+    return get_first(h, channel, value, &SensorChannel::force_direction);
 }
 
 int get_finger_force_direction_ex(const HandCore& h, int channel, float* values, int* count) {
-    return get_list(h, channel, values, count, force_direction_of);
+    return get_list(h, channel, values, count, &SensorChannel::force_direction);
 }
 
 int get_finger_proximity(const HandCore& h, int channel, float* value) {
-    return get_first(h, channel, value, proximity_of);
+    return get_first(h, channel, value, &SensorChannel::proximity);
 }
 
 int get_finger_proximity_ex(const HandCore& h, int channel, float* values, int* count) {
-    return get_list(h, channel, values, count, proximity_of);
+    return get_list(h, channel, values, count, &SensorChannel::proximity);
 }
 
 }  // namespace morvx

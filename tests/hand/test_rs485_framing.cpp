@@ -111,6 +111,21 @@ TEST_F(Rs485Receive, EveryChunkingYieldsTheSameFrames) {
     }
 }
 
+TEST_F(Rs485Receive, LongChunkOfFramesOfEveryLengthArrivesWhole) {
+    // Kilobytes in one call, cut in pieces inside: frames straddle the cuts.
+    Bytes stream;
+    std::vector<Bytes> frames;
+    for (int i = 0; i < 130; ++i) {
+        const uint8_t d = static_cast<uint8_t>(i % 65);
+        Bytes f{0x48, 0x01, static_cast<uint8_t>(i), d};
+        f.insert(f.end(), d, static_cast<uint8_t>(i * 3));
+        frames.push_back(with_crc(f));
+        stream.insert(stream.end(), frames.back().begin(), frames.back().end());
+    }
+    EXPECT_EQ(feed(stream), 0);
+    EXPECT_EQ(hand1.received(), frames);
+}
+
 TEST_F(Rs485Receive, GarbageBetweenFramesIsSkipped) {
     feed(cat({Bytes{0x00, 0x01, 0x02, 0x03, 0x04}, kStatusNode1, Bytes{0x99, 0x98, 0x97, 0x96, 0x95}, kStatusNode2}));
     EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kStatusNode1}));

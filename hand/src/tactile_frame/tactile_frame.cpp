@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
+#include <string>
 
 namespace morvx {
 namespace tactile {
@@ -57,6 +57,32 @@ void scale_group(const std::vector<uint32_t>& readings, const std::vector<uint32
         const uint32_t delta = readings[k] > baselines[k] ? readings[k] - baselines[k] : 0;
         out.push_back(delta / scale);
     }
+}
+
+bool is_space(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// The leading decimal number of an item (standard string-to-double rules)
+// into value; false when the item has none or it is out of range. The item
+// is not terminated, so it is read from a terminated copy on the stack; only
+// a number longer than that copy needs one on the heap.
+bool read_number(const char* item, std::size_t len, double& value) {
+    constexpr std::size_t kStackItem = 256;
+    char copy[kStackItem];
+    const std::size_t n = std::min(len, kStackItem - 1);
+    std::memcpy(copy, item, n);
+    copy[n] = '\0';
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(copy, &end);
+    if (end == copy || errno == ERANGE) return false;  // no number, or out of range
+    if (n == len || static_cast<std::size_t>(end - copy) < n) return true;
+    // The number may go on past the copy: read the whole item.
+    const std::string whole(item, len);
+    errno = 0;
+    value = std::strtod(whole.c_str(), &end);
+    return errno != ERANGE;
 }
 
 }  // namespace
@@ -152,30 +178,31 @@ bool decode_sensor_frame(const uint8_t* frame, std::size_t len, SensorFrameData&
 
 bool parse_sensor_text(const uint8_t* text, std::size_t len, SensorFrameData& data) {
     if (text == nullptr || len == 0) return false;
-    std::string line(reinterpret_cast<const char*>(text), len);
-    trim(line);
-
-    std::vector<std::string> items;
-    std::istringstream stream(line);
-    std::string item;
-    while (std::getline(stream, item, ',')) {
-        trim(item);
-        if (!item.empty()) items.push_back(item);
-    }
+    const char* const line = reinterpret_cast<const char*>(text);
 
     data.readings.clear();
     data.relative.clear();
     if (data.baseline.empty()) data.baseline.assign(kTextReadings, 0.0);
 
-    for (std::size_t i = 0; i < items.size() && i < kTextReadings; ++i) {
-        const char* start = items[i].c_str();
-        char* end = nullptr;
-        errno = 0;
-        const double value = std::strtod(start, &end);
-        if (end == start || errno == ERANGE) continue;  // no number, or out of range
-        data.readings.push_back(value);
-        // Baselines are indexed by item; without one no relative value is kept.
-        if (i < data.baseline.size()) data.relative.push_back(value - data.baseline[i]);
+    // Items are the stretches between commas, trimmed; empty ones are not
+    // counted. Each is read in place.
+    std::size_t index = 0;
+    for (std::size_t begin = 0; begin <= len && index < kTextReadings;) {
+        std::size_t end = begin;
+        while (end < len && line[end] != ',') ++end;
+        const std::size_t next = end + 1;
+        while (begin < end && is_space(line[begin])) ++begin;
+        while (end > begin && is_space(line[end - 1])) --end;
+        if (end > begin) {
+            double value;
+            if (read_number(line + begin, end - begin, value)) {
+                data.readings.push_back(value);
+                // Baselines are indexed by item; without one no relative value is kept.
+                if (index < data.baseline.size()) data.relative.push_back(value - data.baseline[index]);
+            }
+            ++index;
+        }
+        begin = next;
     }
     return data.readings.size() == kTextReadings;
 }
@@ -195,7 +222,6 @@ bool unpack_float_array(const uint8_t* bytes, std::size_t len, std::vector<float
 }
 
 void trim(std::string& text) {
-    auto is_space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
     std::size_t begin = 0;
     while (begin < text.size() && is_space(text[begin])) ++begin;
     std::size_t end = text.size();

@@ -1,0 +1,6 @@
+# Getters and decoders without heap allocation, counted by an allocator that
+# the test program puts in front of glibc's (sanitizer builds: their hooks).
+if(TARGET morvane_lv_sim AND TARGET morvane_tactile_frame)
+  kit_add_test(test_no_allocation SOURCES ${KIT_TEST_DIR}/test_no_allocation.cpp
+    LIBS morvane_lv_sim morvane_tactile_frame)
+endif()

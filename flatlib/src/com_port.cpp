@@ -53,7 +53,7 @@ bool ComPort::open(const std::string& name) {
   if (open_.load()) return false;
   retire_reader();  // one that closed its own port
   auto running = std::make_shared<std::atomic<bool>>(true);
-  const int fd = kitserial::open_exclusive(name);
+  const kitserial::PortHandle fd = kitserial::open_exclusive(name);
   if (fd == kitserial::kClosedPort) return false;
   if (!kitserial::configure_raw_8n1(fd, kBaud)) {
     kitserial::close_port(fd);
@@ -133,7 +133,7 @@ void ComPort::set_on_receive(ReceiveFn fn) {
   // The old function (and what it holds) goes outside the lock.
 }
 
-void ComPort::rx_loop(int fd, std::shared_ptr<std::atomic<bool>> running, std::shared_ptr<Receiver> receiver) {
+void ComPort::rx_loop(kitserial::PortHandle fd, std::shared_ptr<std::atomic<bool>> running, std::shared_ptr<Receiver> receiver) {
   t_reader_flag = running.get();
   uint8_t buffer[kChunkBytes];
   while (running->load()) {

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "kitserial/serial_port.h"
+
 namespace lv {
 
 class ComPort {
@@ -66,12 +68,13 @@ class ComPort {
 
   // The reader's body. It touches only its arguments: the descriptor (fixed
   // for its life), its own running flag and the receiver.
-  static void rx_loop(int fd, std::shared_ptr<std::atomic<bool>> running, std::shared_ptr<Receiver> receiver);
+  static void rx_loop(kitserial::PortHandle fd, std::shared_ptr<std::atomic<bool>> running,
+                      std::shared_ptr<Receiver> receiver);
   // Joins a reader that has been stopped, or lets it finish alone when the
   // caller is that reader (it holds nothing of ours but shared state).
   void retire_reader();
 
-  int fd_ = -1;  // written only while the reader is not reading it, under write_mutex_
+  kitserial::PortHandle fd_ = -1;  // written only while the reader is not reading it, under write_mutex_
   std::atomic<bool> open_{false};
   std::mutex reader_mutex_;  // guards reader_, which the reader itself may retire
   std::thread reader_;

@@ -9,6 +9,11 @@
 // the convention of terminal programs that take neither); an open port
 // holds that lock file itself until it is closed.
 //
+// Win32 backend (serial_win32.cpp): ports are COM names ("COM3"), opened as
+// "\\.\" + name with share mode 0; only the rate and 8N1 are changed in the
+// device's settings; reads return at once; a write is one synchronous
+// WriteFile (no stall time-out). The list probes COM1 to COM20.
+//
 // Threads: one thread may read while another writes on the same port; the
 // caller serialises writes among themselves.
 #ifndef KITSERIAL_SERIAL_PORT_H
@@ -21,32 +26,39 @@
 
 namespace kitserial {
 
-// Descriptor value of a port that is not open.
-const int kClosedPort = -1;
+// An open port: a descriptor (POSIX) or a file handle (Win32).
+#ifdef _WIN32
+using PortHandle = intptr_t;
+#else
+using PortHandle = int;
+#endif
+
+// Value of a port that is not open (also INVALID_HANDLE_VALUE).
+const PortHandle kClosedPort = -1;
 
 // Opens `path` for reading and writing, exclusively, without making it the
 // controlling terminal and without waiting for carrier. Returns the
 // descriptor, or kClosedPort when the port is missing, held by someone else
 // or cannot be opened.
-int open_exclusive(const std::string& path);
+PortHandle open_exclusive(const std::string& path);
 
 // Sets raw mode, 8 data bits, no parity, one stop bit, no flow control, the
 // receiver on, modem lines ignored, and `baud` in both directions. False
 // when the rate is not supported or the driver refuses the settings.
-bool configure_raw_8n1(int fd, unsigned baud);
+bool configure_raw_8n1(PortHandle fd, unsigned baud);
 
 // Reads what has arrived, at most `capacity` bytes, without waiting.
 // Returns the count (> 0), 0 when nothing is waiting, -1 on an error
 // (a vanished device, a hung-up pseudo-terminal).
-long read_available(int fd, uint8_t* dst, size_t capacity);
+long read_available(PortHandle fd, uint8_t* dst, size_t capacity);
 
 // Writes all `length` bytes, waiting for room in the driver's buffer when it
 // is full; gives up when no byte can be written for `stall_timeout_ms`.
 // True only when every byte was written.
-bool write_all(int fd, const uint8_t* data, size_t length, int stall_timeout_ms);
+bool write_all(PortHandle fd, const uint8_t* data, size_t length, int stall_timeout_ms);
 
 // Releases the locks and closes the descriptor. kClosedPort: nothing.
-void close_port(int fd);
+void close_port(PortHandle fd);
 
 // True when `path` can be opened exclusively right now (opened and closed
 // again at once).

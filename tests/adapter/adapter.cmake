@@ -66,3 +66,8 @@ endif()
 # The full nominal comparison of the timing settle against the plain loops.
 add_test(NAME tavrix_timing_soak COMMAND test_tavrix_bit_timing --gtest_filter=BitTimingSoak.*)
 set_tests_properties(tavrix_timing_soak PROPERTIES LABELS long ENVIRONMENT TAVRIX_TIMING_SOAK=1 TIMEOUT 3600)
+
+# Windows: the libusbK backend itself, through the stand-in libusbK.dll.
+if(WIN32)
+  kit_add_test(test_tavrix_libusbk SOURCES ${KIT_TEST_DIR}/test_libusbk_backend.cpp LIBS tavrix_sim_core LABELS adapter)
+endif()

@@ -23,6 +23,11 @@ HMODULE load_library() {
   return LoadLibraryExA(npcap.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+bool running_on_wine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 template <typename F>
 bool bind(HMODULE module, const char* name, F* out) {
   *out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -43,7 +48,9 @@ Api load() {
   bind(module, "pcap_compile", &a.compile);
   bind(module, "pcap_setfilter", &a.setfilter);
   bind(module, "pcap_freecode", &a.freecode);
-  bind(module, "pcap_setmintocopy", &a.setmintocopy);
+  // Wine's wpcap exports this name as a stub that ends the process when
+  // called; there, over libpcap, packets come without it anyway.
+  if (!running_on_wine()) bind(module, "pcap_setmintocopy", &a.setmintocopy);
   // The module stays loaded for the life of the process.
   return a;
 }

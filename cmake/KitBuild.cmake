@@ -35,7 +35,17 @@ function(kit_shared_library target)
   if(A_SOVERSION)
     set_target_properties(${target} PROPERTIES VERSION ${A_SOVERSION} SOVERSION ${A_SOVERSION})
   endif()
-  if(A_VERSION_SCRIPT)
+  if(WIN32)
+    # Morvane.dll with its import library Morvane.lib and the export list
+    # Morvane.def. The exports are what the headers mark for export; names of
+    # __stdcall functions keep no @n suffix on 32-bit.
+    set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib")
+    target_link_options(${target} PRIVATE
+      "-Wl,--output-def,$<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.def")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      target_link_options(${target} PRIVATE -Wl,--kill-at)
+    endif()
+  elseif(A_VERSION_SCRIPT)
     target_link_options(${target} PRIVATE "-Wl,--version-script=${A_VERSION_SCRIPT}")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${A_VERSION_SCRIPT})
   endif()

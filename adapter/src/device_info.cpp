@@ -24,6 +24,20 @@ const char* model_name(uint32_t model_code) {
   }
 }
 
+namespace {
+
+// The calendar time in UTC of `t`; the C library's reentrant form differs
+// between platforms.
+bool utc_time(time_t t, std::tm* out) {
+#ifdef _WIN32
+  return gmtime_s(out, &t) == 0;
+#else
+  return gmtime_r(&t, out) != nullptr;
+#endif
+}
+
+}  // namespace
+
 bool decode_device_info(const uint8_t* answer, size_t length, CAN_DevInfo* info) {
   if (length != kDeviceInfoBytes) return false;
   uint32_t model = load_le32(answer + 4);
@@ -37,7 +51,7 @@ bool decode_device_info(const uint8_t* answer, size_t length, CAN_DevInfo* info)
   std::snprintf(info->hw_version, sizeof(info->hw_version), "V%u.%02u", hw / 100, hw % 100);
   std::snprintf(info->fw_version, sizeof(info->fw_version), "V%d.%d.%d", fw[0], fw[1], fw[2]);
   std::tm utc{};
-  if (gmtime_r(&date, &utc) == nullptr || std::strftime(info->date, sizeof(info->date), "%F", &utc) == 0)
+  if (!utc_time(date, &utc) || std::strftime(info->date, sizeof(info->date), "%Y-%m-%d", &utc) == 0)
     info->date[0] = '\0';
   return true;
 }

@@ -42,7 +42,7 @@ void ComPort::set_extra_port_names(const std::vector<std::string>& paths) {
 
 bool ComPort::open(const std::string& name) {
   if (open_.load()) return false;
-  const int fd = kitserial::open_exclusive(name);
+  const kitserial::PortHandle fd = kitserial::open_exclusive(name);
   if (fd == kitserial::kClosedPort) return false;
   if (!kitserial::configure_raw_8n1(fd, kBaud)) {
     kitserial::close_port(fd);
@@ -60,7 +60,7 @@ bool ComPort::open(const std::string& name) {
     running_.store(false);
     std::lock_guard<std::mutex> lock(write_mutex_);
     kitserial::close_port(fd_);
-    fd_ = -1;
+    fd_ = kitserial::kClosedPort;
     open_.store(false);
     return false;
   }
@@ -75,14 +75,14 @@ void ComPort::close() {
   // started with and no later write can reach a closed (or reused) one.
   std::lock_guard<std::mutex> lock(write_mutex_);
   kitserial::close_port(fd_);
-  fd_ = -1;
+  fd_ = kitserial::kClosedPort;
   open_.store(false);
 }
 
 bool ComPort::write(const uint8_t* data, unsigned length) {
   if (!open_.load() || !data || length == 0) return false;
   std::lock_guard<std::mutex> lock(write_mutex_);
-  if (fd_ < 0) return false;
+  if (fd_ == kitserial::kClosedPort) return false;
   return kitserial::write_all(fd_, data, length, kWriteStallTimeoutMs);
 }
 

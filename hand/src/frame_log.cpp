@@ -7,11 +7,37 @@
 #include <new>
 #include <thread>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#endif
+
 namespace morvx {
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Creates `path` for writing as a text stream ("\n" ends a line as the
+// platform's text files do: CR LF on Windows); null with errno EEXIST when
+// the file exists. msvcrt ignores fopen's "x", so Windows creates the file
+// with O_EXCL and puts the stream on that descriptor.
+std::FILE* create_text_file(const char* path) {
+#ifdef _WIN32
+    const int fd = _open(path, _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    std::FILE* file = _fdopen(fd, "w");
+    if (file == nullptr) {
+        const int error = errno;
+        _close(fd);
+        errno = error;
+    }
+    return file;
+#else
+    return std::fopen(path, "wx");
+#endif
+}
 constexpr int kFilterWords = 4;
 
 // One line of the ring. `busy` is held only while the text is replaced or
@@ -158,9 +184,9 @@ int FrameLog::save(const char* path) {
         std::fclose(existing);
         return 9;
     }
-    // "x": exclusive create, so a file that appears meanwhile (or that exists
+    // Exclusive create, so a file that appears meanwhile (or that exists
     // without read permission) is never overwritten.
-    std::FILE* file = std::fopen(path, "wx");
+    std::FILE* file = create_text_file(path);
     if (file == nullptr) return errno == EEXIST ? 9 : 10;
 
     Impl& d = *impl_;

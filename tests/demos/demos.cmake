@@ -12,12 +12,14 @@ if(TARGET demo_common AND TARGET kit_sim_hand)
 endif()
 
 # The console layer with standard input a pipe or /dev/null, as in CI.
-add_executable(console_probe ${KIT_TEST_DIR}/console_probe.cpp)
-target_link_libraries(console_probe PRIVATE kit_console)
-kit_add_test(test_demo_console SOURCES ${KIT_TEST_DIR}/test_console.cpp ${KIT_TEST_DIR}/child_process.cpp
-  LABELS demos TIMEOUT 120)
-target_compile_definitions(test_demo_console PRIVATE CONSOLE_PROBE_PATH="$<TARGET_FILE:console_probe>")
-add_dependencies(test_demo_console console_probe)
+if(TARGET kit_console)
+  add_executable(console_probe ${KIT_TEST_DIR}/console_probe.cpp)
+  target_link_libraries(console_probe PRIVATE kit_console)
+  kit_add_test(test_demo_console SOURCES ${KIT_TEST_DIR}/test_console.cpp ${KIT_TEST_DIR}/child_process.cpp
+    LABELS demos TIMEOUT 120)
+  target_compile_definitions(test_demo_console PRIVATE CONSOLE_PROBE_PATH="$<TARGET_FILE:console_probe>")
+  add_dependencies(test_demo_console console_probe)
+endif()
 
 if(TARGET kitpcan_sim_core)
   kit_add_test(test_demo_kitpcan SOURCES ${KIT_TEST_DIR}/test_kitpcan.cpp LIBS kitpcan_sim_core LABELS demos)

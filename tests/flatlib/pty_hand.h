@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "wait_for.h"
+
 namespace flatlib_test {
 
 inline uint16_t modbus_crc(const uint8_t* p, size_t n) {
@@ -218,17 +220,6 @@ class PtyHand {
   std::map<std::pair<uint16_t, uint8_t>, uint16_t> params_;
   std::atomic<size_t> polls_{0}, param_reads_{0}, crc_errors_{0};
 };
-
-// Polls `pred` until it holds or `timeout` passes.
-template <typename Pred>
-bool wait_for(Pred pred, std::chrono::milliseconds timeout) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return pred();
-}
 
 }  // namespace flatlib_test
 

@@ -4,8 +4,6 @@
 // the lost-frame count.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -21,10 +19,11 @@
 #include "canfd_frames.h"
 #include "lv_instance.h"
 #include "morvane_lv/morvane_lv.h"
-#include "pty_hand.h"
 #include "simadapter/sim_adapter.h"
 #include "simcan/sim_can_bus.h"
 #include "slot_table.h"
+#include "temp_dir.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -227,7 +226,7 @@ TEST_F(LvCanfd, ReceivedLengthCodeNineIsDeliveredAsTwelveBytes) {
   adapter->receive_from_bus(f);
 
   char dir_template[] = "/tmp/lv_canfd_log_XXXXXX";
-  ASSERT_NE(::mkdtemp(dir_template), nullptr);
+  ASSERT_NE(kit_make_temp_dir(dir_template), nullptr);
   const std::string dir = dir_template;
   int attempt = 0;
   std::string text;

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "com_port.h"
+#include "lv_moves.h"
 #include "morvane_lv/morvane_lv.h"
 #include "pty_hand.h"
 #include "simadapter/sim_adapter.h"
@@ -28,27 +29,10 @@
 
 namespace {
 
+using flatlib_test::enable_home_and_move;
 using flatlib_test::Pty;
 using flatlib_test::wait_for;
 using std::chrono::milliseconds;
-
-// Enable, home, move joint 1 to `target`; true once the hand reports it there.
-void enable_home_and_move(int target) {
-  ASSERT_EQ(lv_set_enable(0, 1), 0);
-  ASSERT_EQ(lv_home_motors(0), 0);
-  // A move is refused (11) until every joint reports homed, and a refused
-  // move sets the target back to 0: set the target again before each try.
-  int pos = -1;
-  const bool arrived = wait_for([&] {
-    if (lv_set_target_position(1, target) != 0 || lv_set_position_velocity(1, 5000) != 0 ||
-        lv_set_max_current(1, 1000) != 0 || lv_move_motors(1) != 0) {
-      return false;
-    }
-    return wait_for([&] { return lv_get_now_position(1, &pos) == 0 && std::abs(pos - target) <= 50; },
-                    milliseconds(2000));
-  }, milliseconds(15000));
-  EXPECT_TRUE(arrived) << "last position " << pos;
-}
 
 TEST(LvSimHand, Rs485OverAPseudoTerminal) {
   Pty pty;

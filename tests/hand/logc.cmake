@@ -12,6 +12,7 @@ kit_add_test(test_tactile_frame SOURCES ${KIT_TEST_DIR}/test_tactile_frame.cpp L
 # A C99 program against the shared library, as C callers build it.
 add_executable(test_c_interface_c ${KIT_TEST_DIR}/test_c_interface.c)
 target_link_libraries(test_c_interface_c PRIVATE Morvane)
+target_include_directories(test_c_interface_c PRIVATE ${CMAKE_SOURCE_DIR}/tests/common)
 set_target_properties(test_c_interface_c PROPERTIES C_STANDARD 99 C_EXTENSIONS OFF)
 target_compile_options(test_c_interface_c PRIVATE -Wall -Wextra -Wpedantic -Werror)
 if(KIT_SANITIZE)

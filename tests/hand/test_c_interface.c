@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "morvane/morvane_c.h"
+#include "temp_dir.h"
 
 static int failures = 0;
 
@@ -187,8 +188,8 @@ static void null_handles(void) {
 
 int main(void) {
     char dir[] = "/tmp/morvane_c_XXXXXX";
-    if (mkdtemp(dir) == NULL) {
-        perror("mkdtemp");
+    if (kit_make_temp_dir(dir) == NULL) {
+        perror("temporary directory");
         return 1;
     }
     null_handles();

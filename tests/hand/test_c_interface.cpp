@@ -14,6 +14,7 @@
 #include "c_array_alloc.h"
 #include "morvane/morvane.h"
 #include "morvane/morvane_c.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -359,7 +360,7 @@ TEST(CInterfaceLog, SavesWhileTheReceiveThreadLogs) {
         }
     });
     char dir_template[] = "/tmp/morvane_log_XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    ASSERT_NE(kit_make_temp_dir(dir_template), nullptr);
     const std::string dir = dir_template;
     std::vector<std::string> files;
     for (int k = 0; k < 6; ++k) {

@@ -43,7 +43,11 @@
 #ifndef MORVANE_LV_MORVANE_LV_H
 #define MORVANE_LV_MORVANE_LV_H
 
-#if defined(MORVANE_LV_BUILDING_LIBRARY) && defined(__GNUC__)
+#if defined(_WIN32) && defined(MORVANE_LV_BUILDING_LIBRARY)
+#define LV_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define LV_API __declspec(dllimport)
+#elif defined(MORVANE_LV_BUILDING_LIBRARY) && defined(__GNUC__)
 #define LV_API __attribute__((visibility("default")))
 #else
 #define LV_API

@@ -3,7 +3,11 @@
 #ifndef MORVANE_EXPORT_H
 #define MORVANE_EXPORT_H
 
-#if defined(MORVANE_BUILDING_LIBRARY)
+#if defined(_WIN32) && defined(MORVANE_BUILDING_LIBRARY)
+#  define MORVANE_API __declspec(dllexport)
+#elif defined(_WIN32)
+#  define MORVANE_API __declspec(dllimport)
+#elif defined(MORVANE_BUILDING_LIBRARY)
 #  define MORVANE_API __attribute__((visibility("default")))
 #else
 #  define MORVANE_API

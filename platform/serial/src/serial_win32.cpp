@@ -1,0 +1,65 @@
+// Serial ports over Win32 comm handles: "\\.\" + name opened for reading and
+// writing with share mode 0 (exclusive) and no overlapped I/O; only the rate,
+// 8 data bits, no parity and one stop bit are changed in the device's
+// settings; reads return at once; writes are synchronous; no purge.
+#include <windows.h>
+
+#include "kitserial/serial_port.h"
+
+namespace kitserial {
+namespace {
+
+HANDLE as_handle(PortHandle port) { return reinterpret_cast<HANDLE>(port); }
+
+}  // namespace
+
+PortHandle open_exclusive(const std::string& path) {
+  if (path.empty()) return kClosedPort;
+  const std::string device = "\\\\.\\" + path;
+  HANDLE h = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return kClosedPort;
+  return reinterpret_cast<PortHandle>(h);
+}
+
+bool configure_raw_8n1(PortHandle port, unsigned baud) {
+  if (port == kClosedPort || baud == 0) return false;
+  DCB dcb;
+  ZeroMemory(&dcb, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  if (!::GetCommState(as_handle(port), &dcb)) return false;
+  dcb.BaudRate = baud;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  if (!::SetCommState(as_handle(port), &dcb)) return false;
+  // Reads return at once with what has arrived; writes have no time-out.
+  // A driver that refuses the time-outs still carries bytes, so the port
+  // stays usable.
+  COMMTIMEOUTS timeouts;
+  ZeroMemory(&timeouts, sizeof timeouts);
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  ::SetCommTimeouts(as_handle(port), &timeouts);
+  return true;
+}
+
+long read_available(PortHandle port, uint8_t* dst, size_t capacity) {
+  if (port == kClosedPort || !dst || capacity == 0) return -1;
+  const DWORD want = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
+  DWORD got = 0;
+  if (!::ReadFile(as_handle(port), dst, want, &got, nullptr)) return -1;
+  return static_cast<long>(got);
+}
+
+bool write_all(PortHandle port, const uint8_t* data, size_t length, int /*stall_timeout_ms*/) {
+  if (port == kClosedPort || !data || length == 0 || length > MAXDWORD) return false;
+  DWORD written = 0;
+  if (!::WriteFile(as_handle(port), data, static_cast<DWORD>(length), &written, nullptr)) return false;
+  return written == length;
+}
+
+void close_port(PortHandle port) {
+  if (port == kClosedPort) return;
+  ::CloseHandle(as_handle(port));
+}
+
+}  // namespace kitserial

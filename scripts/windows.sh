@@ -56,7 +56,8 @@ opt=(-DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" "-DCMAKE_
 cmake -S . -B build-win64 -G Ninja "${opt[@]}" -DKIT_BENCH=OFF \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-x86_64.cmake \
   -DGTest_DIR="$gtest/install/lib/cmake/GTest" \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v wine)" >/dev/null
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v wine)" \
+  -DKIT_HOST_ETHERCAT_SIM_SLAVE="$root/build/sim/ethercat/ethercat_sim_slave" >/dev/null
 build_quietly build-win64/build.log cmake --build build-win64 -j"$jobs"
 # 32-bit: the DLLs only; many kernels cannot run 32-bit programs.
 cmake -S . -B build-win32 -G Ninja "${opt[@]}" -DKIT_BENCH=OFF -DKIT_TESTS=OFF \
@@ -88,7 +89,7 @@ echo "== tests under wine"
 # empty), so wine's default mapping of COM1 to the machine's /dev/ttyS0 can
 # never reach a port scan: the tests touch no serial port but their own.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs" --target sim_hand_pty >/dev/null
+cmake --build build -j"$jobs" --target sim_hand_pty ethercat_sim_slave >/dev/null
 export WINEPREFIX=$root/build-win64/wine WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
 hand_link=$root/build-win64/com7-hand
 rm -f "$hand_link"

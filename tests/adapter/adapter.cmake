@@ -74,24 +74,31 @@ endif()
 add_test(NAME tavrix_timing_soak COMMAND test_tavrix_bit_timing --gtest_filter=BitTimingSoak.*)
 set_tests_properties(tavrix_timing_soak PROPERTIES LABELS long ENVIRONMENT TAVRIX_TIMING_SOAK=1 TIMEOUT 3600)
 
+# Windows: the libusbK backend itself, through the stand-in libusbK.dll.
+if(WIN32)
+  kit_add_test(test_tavrix_libusbk SOURCES ${KIT_TEST_DIR}/test_libusbk_backend.cpp LIBS tavrix_sim_core LABELS adapter)
+endif()
+
 # libTavrix.so over the real libusb against a scripted usbfs device (umockdev).
 # It skips (77) where umockdev is missing, unless KIT_REQUIRE_UMOCKDEV is set.
-find_package(PkgConfig QUIET)
-if(PkgConfig_FOUND)
-  pkg_check_modules(UMOCKDEV QUIET IMPORTED_TARGET umockdev-1.0)
-endif()
-find_program(KIT_UMOCKDEV_WRAPPER umockdev-wrapper)
-if(TARGET PkgConfig::UMOCKDEV AND KIT_UMOCKDEV_WRAPPER)
-  add_executable(test_tavrix_umockdev ${KIT_TEST_DIR}/test_libusb_umockdev.cpp ${KIT_TEST_DIR}/usbfs_adapter.cpp)
-  target_link_libraries(test_tavrix_umockdev PRIVATE Tavrix simadapter_obj simcan_obj kitusb_common
-    PkgConfig::UMOCKDEV GTest::gtest Threads::Threads)
-  add_test(NAME test_tavrix_umockdev COMMAND ${KIT_UMOCKDEV_WRAPPER} $<TARGET_FILE:test_tavrix_umockdev>)
-else()
-  add_test(NAME test_tavrix_umockdev COMMAND sh -c
-    "echo 'SKIPPED: umockdev (libumockdev-dev, umockdev-wrapper) is not installed'; test -n \"$KIT_REQUIRE_UMOCKDEV\" && exit 1; exit 77")
-endif()
-set_tests_properties(test_tavrix_umockdev PROPERTIES LABELS adapter SKIP_RETURN_CODE 77 TIMEOUT 300)
-if(KIT_SANITIZE STREQUAL "thread")
-  set_tests_properties(test_tavrix_umockdev PROPERTIES ENVIRONMENT_MODIFICATION
-    "TSAN_OPTIONS=string_append::suppressions=${KIT_TEST_DIR}/umockdev_tsan.supp")
+if(NOT WIN32)
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(UMOCKDEV QUIET IMPORTED_TARGET umockdev-1.0)
+  endif()
+  find_program(KIT_UMOCKDEV_WRAPPER umockdev-wrapper)
+  if(TARGET PkgConfig::UMOCKDEV AND KIT_UMOCKDEV_WRAPPER)
+    add_executable(test_tavrix_umockdev ${KIT_TEST_DIR}/test_libusb_umockdev.cpp ${KIT_TEST_DIR}/usbfs_adapter.cpp)
+    target_link_libraries(test_tavrix_umockdev PRIVATE Tavrix simadapter_obj simcan_obj kitusb_common
+      PkgConfig::UMOCKDEV GTest::gtest Threads::Threads)
+    add_test(NAME test_tavrix_umockdev COMMAND ${KIT_UMOCKDEV_WRAPPER} $<TARGET_FILE:test_tavrix_umockdev>)
+  else()
+    add_test(NAME test_tavrix_umockdev COMMAND sh -c
+      "echo 'SKIPPED: umockdev (libumockdev-dev, umockdev-wrapper) is not installed'; test -n \"$KIT_REQUIRE_UMOCKDEV\" && exit 1; exit 77")
+  endif()
+  set_tests_properties(test_tavrix_umockdev PROPERTIES LABELS adapter SKIP_RETURN_CODE 77 TIMEOUT 300)
+  if(KIT_SANITIZE STREQUAL "thread")
+    set_tests_properties(test_tavrix_umockdev PROPERTIES ENVIRONMENT_MODIFICATION
+      "TSAN_OPTIONS=string_append::suppressions=${KIT_TEST_DIR}/umockdev_tsan.supp")
+  endif()
 endif()

@@ -1,6 +1,7 @@
-// The USB layer's simulated backend: a device list made of the plugged-in
-// simulated adapters, devices that forward transfers to them, and a monitor
-// thread that delivers hot-plug notices.
+// The simulated USB bus: a device list made of the plugged-in simulated
+// adapters, devices that forward transfers to them, and a monitor thread that
+// delivers hot-plug notices. usb_sim_backend.cpp makes it the USB layer's
+// backend; on Windows the tests reach it through the libusbK backend instead.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -144,6 +145,17 @@ void SimUsbBackend::wait_notices_delivered() {
 
 bool SimUsbBackend::list_devices(uint16_t vendor_id, uint16_t product_id,
                                  std::vector<kitusb::UsbDeviceEntry>* matching, uint32_t* total) {
+  std::vector<kitusb::UsbDeviceEntry> all;
+  if (!list_all(&all, total)) return false;
+  if (matching) {
+    for (auto& e : all) {
+      if (e.vendor_id == vendor_id && e.product_id == product_id) matching->push_back(std::move(e));
+    }
+  }
+  return true;
+}
+
+bool SimUsbBackend::list_all(std::vector<kitusb::UsbDeviceEntry>* adapters, uint32_t* total) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (total) *total = 0;
   if (list_fails_) {
@@ -151,10 +163,7 @@ bool SimUsbBackend::list_devices(uint16_t vendor_id, uint16_t product_id,
     return false;
   }
   if (total) *total = other_devices_ + static_cast<uint32_t>(adapters_.size());
-  for (const auto& a : adapters_) {
-    if (matching && a->config().vendor_id == vendor_id && a->config().product_id == product_id)
-      matching->push_back(entry_of(a));
-  }
+  for (const auto& a : adapters_) adapters->push_back(entry_of(a));
   return true;
 }
 
@@ -217,7 +226,3 @@ void SimUsbBackend::run_monitor() {
 }
 
 }  // namespace simadapter
-
-namespace kitusb {
-UsbBackend& backend() { return simadapter::SimUsbBackend::instance(); }
-}  // namespace kitusb

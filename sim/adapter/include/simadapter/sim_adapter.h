@@ -179,6 +179,8 @@ class SimUsbBackend : public kitusb::UsbBackend {
 
   bool list_devices(uint16_t vendor_id, uint16_t product_id, std::vector<kitusb::UsbDeviceEntry>* matching,
                     uint32_t* total) override;
+  // Every plugged-in adapter whatever its ids; *total as list_devices gives it.
+  bool list_all(std::vector<kitusb::UsbDeviceEntry>* adapters, uint32_t* total);
   std::unique_ptr<kitusb::UsbDevice> open(const kitusb::UsbDeviceEntry& entry) override;
   bool add_hotplug_monitor(kitusb::HotplugHandler handler) override;
 

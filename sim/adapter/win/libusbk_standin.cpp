@@ -1,0 +1,258 @@
+// A stand-in libusbK.dll for the tests (never installed): the calls the
+// libusbK backend makes, with libusbK's names and records, served by the
+// simulated USB bus of the test program that loaded it (standin_host.h).
+// A program without that bus sees an empty device list.
+//
+// Like libusbK it lists one entry per device interface, reports failures
+// through SetLastError with the code the simulated device gave, and calls
+// hot-plug callbacks on another thread (the simulator's monitor thread).
+#include <windows.h>
+#include <winusb.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "libusbk_api.h"
+#include "standin_host.h"
+
+namespace k = kitusb::libusbk;
+
+namespace {
+
+const kitusb_standin::Host* host() {
+  static const kitusb_standin::Host* found = [] {
+    auto fn = reinterpret_cast<kitusb_standin::HostFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(nullptr), kitusb_standin::kHostSymbol)));
+    return fn != nullptr ? fn() : nullptr;
+  }();
+  return found;
+}
+
+BOOL fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+BOOL fail_from_host() {
+  const DWORD code = static_cast<DWORD>(host()->last_error());
+  return fail(code == ERROR_SUCCESS ? ERROR_GEN_FAILURE : code);
+}
+
+void fill_info(const kitusb::UsbDeviceEntry& e, k::DeviceInfo* info) {
+  std::memset(info, 0, sizeof *info);
+  info->common.vid = e.vendor_id;
+  info->common.pid = e.product_id;
+  info->common.interface_number = e.interface_number;
+  // Unique while the device is plugged in: the simulator's device object.
+  std::snprintf(info->common.instance_id, sizeof info->common.instance_id, "USB\\VID_%04X&PID_%04X&MI_%02X\\%p",
+                e.vendor_id, e.product_id, e.interface_number, e.device_ref.get());
+  info->driver_id = e.driver_kind;
+  info->connected = TRUE;
+  std::snprintf(info->serial_number, sizeof info->serial_number, "%s", e.serial.c_str());
+}
+
+struct List {
+  std::vector<std::unique_ptr<k::DeviceInfo>> entries;
+  size_t next = 0;
+};
+
+// Simulated devices behind the entries of the lists not yet freed.
+std::mutex g_mutex;
+std::map<const k::DeviceInfo*, kitusb::UsbDeviceEntry> g_devices;
+
+struct Device {
+  std::unique_ptr<kitusb::UsbDevice> usb;
+};
+
+struct Hot {
+  std::mutex mutex;  // held while a callback runs; HotK_Free waits for it
+  k::HotPlugCallback callback = nullptr;
+  bool live = true;
+};
+
+}  // namespace
+
+#define STANDIN_EXPORT extern "C" __declspec(dllexport)
+
+STANDIN_EXPORT BOOL KITUSB_KAPI LstK_Init(k::ListHandle* list, INT /*flags*/) {
+  if (list == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  std::unique_ptr<List> l(new List);
+  if (host() != nullptr) {
+    std::vector<kitusb::UsbDeviceEntry> devices;
+    uint32_t total = 0;
+    if (!host()->list_all(&devices, &total)) return fail_from_host();
+    std::lock_guard<std::mutex> lock(g_mutex);
+    for (const kitusb::UsbDeviceEntry& e : devices) {
+      std::unique_ptr<k::DeviceInfo> info(new k::DeviceInfo);
+      fill_info(e, info.get());
+      g_devices[info.get()] = e;
+      l->entries.push_back(std::move(info));
+    }
+    // Other devices on the bus: entries no search matches.
+    for (uint32_t i = static_cast<uint32_t>(devices.size()); i < total; ++i) {
+      std::unique_ptr<k::DeviceInfo> info(new k::DeviceInfo);
+      std::memset(info.get(), 0, sizeof *info);
+      info->common.vid = 0xFFFF;
+      info->common.pid = 0xFFFF;
+      l->entries.push_back(std::move(info));
+    }
+  }
+  *list = l.release();
+  return TRUE;
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI LstK_Free(k::ListHandle list) {
+  if (list == nullptr) return fail(ERROR_INVALID_HANDLE);
+  std::unique_ptr<List> l(static_cast<List*>(list));
+  std::lock_guard<std::mutex> lock(g_mutex);
+  for (const auto& info : l->entries) g_devices.erase(info.get());
+  return TRUE;
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI LstK_Count(k::ListHandle list, UINT* count) {
+  if (list == nullptr || count == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  *count = static_cast<UINT>(static_cast<List*>(list)->entries.size());
+  return TRUE;
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI LstK_MoveNext(k::ListHandle list, k::DeviceInfo** info) {
+  if (list == nullptr) return fail(ERROR_INVALID_HANDLE);
+  List* l = static_cast<List*>(list);
+  if (l->next >= l->entries.size()) {
+    if (info != nullptr) *info = nullptr;
+    return fail(ERROR_NO_MORE_ITEMS);
+  }
+  k::DeviceInfo* current = l->entries[l->next++].get();
+  if (info != nullptr) *info = current;
+  return TRUE;
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI LibK_LoadDriverAPI(k::DriverApi* api, INT driver_id) {
+  if (api == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  // libusbK, libusb0, WinUSB, libusb0 filter.
+  if (driver_id < 0 || driver_id > 3) return fail(ERROR_NOT_SUPPORTED);
+  std::memset(api, 0, sizeof *api);
+  api->driver_id = driver_id;
+  return TRUE;
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_Init(k::DeviceHandle* handle, k::DeviceInfo* info) {
+  if (handle == nullptr || info == nullptr || host() == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  kitusb::UsbDeviceEntry entry;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_devices.find(info);
+    if (it == g_devices.end()) return fail(ERROR_INVALID_PARAMETER);
+    entry = it->second;
+  }
+  std::unique_ptr<kitusb::UsbDevice> usb = host()->backend->open(entry);
+  if (!usb) return fail_from_host();
+  *handle = new Device{std::move(usb)};
+  return TRUE;
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_Free(k::DeviceHandle handle) {
+  if (handle == nullptr) return fail(ERROR_INVALID_HANDLE);
+  delete static_cast<Device*>(handle);
+  return TRUE;
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_QueryPipe(k::DeviceHandle handle, UCHAR alt_setting, UCHAR pipe_index,
+                                               WINUSB_PIPE_INFORMATION* info) {
+  if (handle == nullptr || info == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  uint8_t pipe = 0;
+  if (alt_setting != 0 || !static_cast<Device*>(handle)->usb->query_pipe(pipe_index, &pipe))
+    return fail(ERROR_NO_MORE_ITEMS);
+  info->PipeType = UsbdPipeTypeBulk;
+  info->PipeId = pipe;
+  info->MaximumPacketSize = 512;
+  info->Interval = 0;
+  return TRUE;
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_SetPipePolicy(k::DeviceHandle handle, UCHAR pipe_id, UINT policy,
+                                                   UINT value_length, PVOID value) {
+  if (handle == nullptr) return fail(ERROR_INVALID_HANDLE);
+  if (policy == PIPE_TRANSFER_TIMEOUT) {
+    if (value == nullptr || value_length < sizeof(ULONG)) return fail(ERROR_INVALID_PARAMETER);
+    ULONG ms = 0;
+    std::memcpy(&ms, value, sizeof ms);
+    static_cast<Device*>(handle)->usb->set_pipe_timeout(pipe_id, ms);
+  }
+  return TRUE;
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_ReadPipe(k::DeviceHandle handle, UCHAR pipe_id, UCHAR* buffer, UINT length,
+                                              UINT* transferred, OVERLAPPED* overlapped) {
+  if (handle == nullptr || overlapped != nullptr) return fail(ERROR_INVALID_PARAMETER);
+  // As the driver does: only IN endpoints can be read.
+  if ((pipe_id & 0x80) == 0) return fail(ERROR_INVALID_PARAMETER);
+  uint32_t n = 0;
+  const bool ok = static_cast<Device*>(handle)->usb->read_pipe(pipe_id, buffer, length, &n);
+  if (transferred != nullptr) *transferred = n;
+  return ok ? TRUE : fail_from_host();
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_WritePipe(k::DeviceHandle handle, UCHAR pipe_id, UCHAR* buffer, UINT length,
+                                               UINT* transferred, OVERLAPPED* overlapped) {
+  if (handle == nullptr || overlapped != nullptr) return fail(ERROR_INVALID_PARAMETER);
+  if ((pipe_id & 0x80) != 0) return fail(ERROR_INVALID_PARAMETER);
+  uint32_t n = 0;
+  const bool ok = static_cast<Device*>(handle)->usb->write_pipe(pipe_id, buffer, length, &n);
+  if (transferred != nullptr) *transferred = n;
+  return ok ? TRUE : fail_from_host();
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_ResetPipe(k::DeviceHandle handle, UCHAR pipe_id) {
+  if (handle == nullptr) return fail(ERROR_INVALID_HANDLE);
+  return static_cast<Device*>(handle)->usb->reset_pipe(pipe_id) ? TRUE : fail_from_host();
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_ControlTransfer(k::DeviceHandle handle, WINUSB_SETUP_PACKET setup, UCHAR* buffer,
+                                                     UINT length, UINT* transferred, OVERLAPPED* overlapped) {
+  if (handle == nullptr || overlapped != nullptr || length < setup.Length) return fail(ERROR_INVALID_PARAMETER);
+  kitusb::UsbControlSetup s;
+  s.request_type = setup.RequestType;
+  s.request = setup.Request;
+  s.value = setup.Value;
+  s.index = setup.Index;
+  s.length = setup.Length;
+  uint32_t n = 0;
+  const bool ok = static_cast<Device*>(handle)->usb->control_transfer(s, buffer, &n);
+  if (transferred != nullptr) *transferred = n;
+  return ok ? TRUE : fail_from_host();
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI HotK_Init(k::HotHandle* handle, k::HotParams* params) {
+  if (handle == nullptr || params == nullptr || params->on_hot_plug == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  if (host() == nullptr) return fail(ERROR_NOT_SUPPORTED);
+  std::shared_ptr<Hot> hot = std::make_shared<Hot>();
+  hot->callback = params->on_hot_plug;
+  // The simulator reports the devices present at registration in any case,
+  // as KHOT_FLAG_PLUG_ALL_ON_INIT asks.
+  const bool ok = host()->backend->add_hotplug_monitor(
+      [hot](const kitusb::UsbDeviceEntry& entry, kitusb::HotplugNotice notice) {
+        std::lock_guard<std::mutex> lock(hot->mutex);
+        if (!hot->live) return;
+        k::DeviceInfo info;
+        fill_info(entry, &info);
+        hot->callback(hot.get(), &info, notice == kitusb::HotplugNotice::kArrival ? k::kSyncAdded : k::kSyncRemoved);
+      });
+  if (!ok) return fail_from_host();
+  // The simulator keeps its monitors, and with them this record; the handle
+  // only switches it off.
+  *handle = hot.get();
+  return TRUE;
+}
+
+STANDIN_EXPORT BOOL KITUSB_KAPI HotK_Free(k::HotHandle handle) {
+  if (handle == nullptr) return fail(ERROR_INVALID_HANDLE);
+  Hot* hot = static_cast<Hot*>(handle);
+  std::lock_guard<std::mutex> lock(hot->mutex);
+  hot->live = false;
+  return TRUE;
+}

@@ -1,0 +1,28 @@
+// How the stand-in libusbK.dll finds the simulated USB bus: a test program
+// exports kitusb_standin_host(), and the stand-in looks it up in the program
+// (GetModuleHandle(NULL)). Both sides are built by the same compiler, so the
+// layer's C++ interface may cross between them.
+#ifndef SIMADAPTER_WIN_STANDIN_HOST_H
+#define SIMADAPTER_WIN_STANDIN_HOST_H
+
+#include <cstdint>
+#include <vector>
+
+#include "kitusb/usb_layer.h"
+
+namespace kitusb_standin {
+
+struct Host {
+  // Every device of the simulated bus; *total counts other devices too.
+  bool (*list_all)(std::vector<kitusb::UsbDeviceEntry>* devices, uint32_t* total);
+  kitusb::UsbBackend* backend;
+  // The layer's last error on the calling thread, as the program sees it.
+  kitusb::UsbError (*last_error)();
+};
+
+constexpr const char* kHostSymbol = "kitusb_standin_host";
+using HostFunction = const Host* (*)();
+
+}  // namespace kitusb_standin
+
+#endif

@@ -37,13 +37,23 @@ function(kit_shared_library target)
   endif()
   if(WIN32)
     # Morvane.dll with its import library Morvane.lib and the export list
-    # Morvane.def. The exports are what the headers mark for export; names of
+    # Morvane.def (beside the import library). The exports are what the headers mark for export; names of
     # __stdcall functions keep no @n suffix on 32-bit.
     set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib")
     target_link_options(${target} PRIVATE
-      "-Wl,--output-def,$<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.def")
+      "-Wl,--output-def,$<TARGET_LINKER_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.def")
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      # The DLL exports plain names; its import library keeps the callers'
+      # decorated names (name@n) and imports each by its plain name, so
+      # programs built with the header link against it.
       target_link_options(${target} PRIVATE -Wl,--kill-at)
+      set(def "$<TARGET_LINKER_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.def")
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E copy "${def}" "${def}.decorated"
+        COMMAND sed -i -E "s/^([[:space:]]*)[^[:space:]]+ = ([^[:space:]]+@[0-9]+)/\\1\\2/" "${def}.decorated"
+        COMMAND ${KIT_MINGW_TRIPLET}-dlltool --kill-at --input-def "${def}.decorated"
+                --dllname $<TARGET_FILE_NAME:${target}> --output-lib $<TARGET_LINKER_FILE:${target}>
+        VERBATIM)
     endif()
   elseif(A_VERSION_SCRIPT)
     target_link_options(${target} PRIVATE "-Wl,--version-script=${A_VERSION_SCRIPT}")

@@ -60,7 +60,7 @@ bool ComPort::open(const std::string& name) {
     running_.store(false);
     std::lock_guard<std::mutex> lock(write_mutex_);
     kitserial::close_port(fd_);
-    fd_ = kitserial::kClosedPort;
+    fd_ = -1;
     open_.store(false);
     return false;
   }
@@ -75,14 +75,14 @@ void ComPort::close() {
   // started with and no later write can reach a closed (or reused) one.
   std::lock_guard<std::mutex> lock(write_mutex_);
   kitserial::close_port(fd_);
-  fd_ = kitserial::kClosedPort;
+  fd_ = -1;
   open_.store(false);
 }
 
 bool ComPort::write(const uint8_t* data, unsigned length) {
   if (!open_.load() || !data || length == 0) return false;
   std::lock_guard<std::mutex> lock(write_mutex_);
-  if (fd_ == kitserial::kClosedPort) return false;
+  if (fd_ < 0) return false;
   return kitserial::write_all(fd_, data, length, kWriteStallTimeoutMs);
 }
 

@@ -29,9 +29,8 @@ class ComPort {
   ComPort(const ComPort&) = delete;
   ComPort& operator=(const ComPort&) = delete;
 
-  // The serial ports that can be opened now (device paths on Linux, COM1 to
-  // COM20 on Windows; see kitserial::list_openable_ports), after the extra
-  // names below.
+  // Device paths of the serial ports that can be opened now (see
+  // kitserial::list_openable_ports), followed by the extra names below.
   static std::vector<std::string> scan_ports();
   // Further device paths the scan probes after the standard ones (ports
   // under other names, pseudo-terminals in tests). Any thread.
@@ -55,7 +54,7 @@ class ComPort {
  private:
   void rx_loop();
 
-  kitserial::PortHandle fd_ = kitserial::kClosedPort;  // written only while the reader is not running, under write_mutex_
+  kitserial::PortHandle fd_ = -1;  // written only while the reader is not running, under write_mutex_
   std::atomic<bool> open_{false};
   std::thread reader_;
   std::atomic<bool> running_{false};

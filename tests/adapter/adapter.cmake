@@ -45,23 +45,23 @@ add_test(NAME tavrix_exports COMMAND ${CMAKE_SOURCE_DIR}/tests/check_exports.sh 
 kit_add_test(test_tavrix_libusb SOURCES ${KIT_TEST_DIR}/test_libusb_backend.cpp LIBS Tavrix LABELS adapter)
 
 if(TARGET TavrixSim)
-add_test(NAME tavrix_sim_exports
-  COMMAND ${CMAKE_SOURCE_DIR}/tests/check_exports.sh $<TARGET_FILE:TavrixSim> "${TAVRIX_EXPORTS}")
+  add_test(NAME tavrix_sim_exports
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/check_exports.sh $<TARGET_FILE:TavrixSim> "${TAVRIX_EXPORTS}")
 
-# An unchanged program linked against libTavrix.so picks the simulator build
-# when its folder comes first on the library path.
-kit_add_test(test_tavrix_sim_lib SOURCES ${KIT_TEST_DIR}/test_sim_lib.cpp LIBS Tavrix LABELS adapter)
-add_dependencies(test_tavrix_sim_lib TavrixSim)
-set_tests_properties(test_tavrix_sim_lib PROPERTIES ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/sim-lib")
+  # An unchanged program linked against libTavrix.so picks the simulator build
+  # when its folder comes first on the library path.
+  kit_add_test(test_tavrix_sim_lib SOURCES ${KIT_TEST_DIR}/test_sim_lib.cpp LIBS Tavrix LABELS adapter)
+  add_dependencies(test_tavrix_sim_lib TavrixSim)
+  set_tests_properties(test_tavrix_sim_lib PROPERTIES ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/sim-lib")
 
-# The same program with a plugin device on the simulator's bus.
-add_library(tavrix_sim_echo_plugin MODULE ${KIT_TEST_DIR}/sim_echo_plugin.cpp ${CMAKE_SOURCE_DIR}/sim/canbus/src/sim_can_bus.cpp)
-target_include_directories(tavrix_sim_echo_plugin PRIVATE ${CMAKE_SOURCE_DIR}/sim/canbus/include)
-set_target_properties(tavrix_sim_echo_plugin PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-add_dependencies(test_tavrix_sim_lib tavrix_sim_echo_plugin)
-add_test(NAME test_tavrix_sim_lib_plugin COMMAND test_tavrix_sim_lib --gtest_filter=*Plugin*)
-set_tests_properties(test_tavrix_sim_lib_plugin PROPERTIES LABELS adapter ENVIRONMENT
-  "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/sim-lib;TAVRIX_SIM_PLUGIN=$<TARGET_FILE:tavrix_sim_echo_plugin>")
+  # The same program with a plugin device on the simulator's bus.
+  add_library(tavrix_sim_echo_plugin MODULE ${KIT_TEST_DIR}/sim_echo_plugin.cpp ${CMAKE_SOURCE_DIR}/sim/canbus/src/sim_can_bus.cpp)
+  target_include_directories(tavrix_sim_echo_plugin PRIVATE ${CMAKE_SOURCE_DIR}/sim/canbus/include)
+  set_target_properties(tavrix_sim_echo_plugin PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  add_dependencies(test_tavrix_sim_lib tavrix_sim_echo_plugin)
+  add_test(NAME test_tavrix_sim_lib_plugin COMMAND test_tavrix_sim_lib --gtest_filter=*Plugin*)
+  set_tests_properties(test_tavrix_sim_lib_plugin PROPERTIES LABELS adapter ENVIRONMENT
+    "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/sim-lib;TAVRIX_SIM_PLUGIN=$<TARGET_FILE:tavrix_sim_echo_plugin>")
 endif()
 
 # The full nominal comparison of the timing settle against the plain loops.

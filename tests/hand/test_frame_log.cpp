@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -38,7 +39,8 @@ public:
         if (made != nullptr) path_ = made;
     }
     ~TempDir() {
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
     }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     const std::string& path() const { return path_; }
@@ -266,7 +268,7 @@ TEST_F(FrameLogTest, SaveRefusesNullExistingAndUnwritablePaths) {
     EXPECT_EQ(log_.save(nullptr), 1);
 
     const std::string existing = dir_.file("existing.txt");
-    { std::ofstream(existing) << "keep me\n"; }
+    { std::ofstream(existing, std::ios::binary) << "keep me\n"; }
     log_.log_on(true, 10000);
     enable_all(true, false);
     log_numbered(0, 4);
@@ -275,7 +277,7 @@ TEST_F(FrameLogTest, SaveRefusesNullExistingAndUnwritablePaths) {
 
     // An existing file that cannot be read is still never overwritten.
     const std::string unreadable = dir_.file("unreadable.txt");
-    { std::ofstream(unreadable) << "secret\n"; }
+    { std::ofstream(unreadable, std::ios::binary) << "secret\n"; }
     ::chmod(unreadable.c_str(), S_IWUSR);
     const int result = log_.save(unreadable.c_str());
     ::chmod(unreadable.c_str(), S_IRUSR | S_IWUSR);
@@ -287,12 +289,12 @@ TEST_F(FrameLogTest, SaveRefusesNullExistingAndUnwritablePaths) {
     // A file another handle holds without sharing cannot be opened at all,
     // yet it exists: the create-only open reports that, never a write error.
     const std::string held = dir_.file("held.txt");
-    { std::ofstream(held) << "held\n"; }
+    { std::ofstream(held, std::ios::binary) << "held\n"; }
     HANDLE h = ::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(log_.save(held.c_str()), 9);
     ::CloseHandle(h);
-    EXPECT_EQ(read_all(held), "held\r\n");
+    EXPECT_EQ(read_all(held), "held\n");
 #endif
 }
 

@@ -12,6 +12,6 @@ kit_add_test(test_sim_library_findings SOURCES ${KIT_TEST_DIR}/test_library_find
   LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 120)
 # About a minute; the default test command skips it (ctest -LE soak).
 if(NOT WIN32)
-kit_add_test(test_sim_soak SOURCES ${KIT_TEST_DIR}/test_soak.cpp LIBS ${SIMHAND_TEST_LIBS} LABELS soak TIMEOUT 180)
+  kit_add_test(test_sim_soak SOURCES ${KIT_TEST_DIR}/test_soak.cpp LIBS ${SIMHAND_TEST_LIBS} LABELS soak TIMEOUT 180)
 endif()
 kit_add_test(test_sim_device SOURCES ${KIT_TEST_DIR}/test_sim_device.cpp LIBS kit_sim_hand TIMEOUT 60)

@@ -31,7 +31,7 @@
 
 #if defined(_WIN32) && defined(TAVRIX_BUILDING_LIBRARY)
 #define TAVRIX_API __declspec(dllexport)
-#elif defined(_WIN32)
+#elif defined(_WIN32) && !defined(TAVRIX_STATIC)
 #define TAVRIX_API __declspec(dllimport)
 #elif defined(__GNUC__)
 #define TAVRIX_API __attribute__((visibility("default")))

@@ -41,7 +41,7 @@ bool rate_code(unsigned baud, speed_t* code) {
 
 }  // namespace
 
-PortHandle open_exclusive(const std::string& path) {
+int open_exclusive(const std::string& path) {
   if (path.empty()) return kClosedPort;
   // O_NONBLOCK: neither the open nor any read waits for carrier or data.
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -65,8 +65,7 @@ PortHandle open_exclusive(const std::string& path) {
   return fd;
 }
 
-bool configure_raw_8n1(PortHandle port, unsigned baud) {
-  const int fd = static_cast<int>(port);
+bool configure_raw_8n1(int fd, unsigned baud) {
   if (fd < 0) return false;
   speed_t code = 0;
   if (!rate_code(baud, &code)) return false;
@@ -84,8 +83,7 @@ bool configure_raw_8n1(PortHandle port, unsigned baud) {
   return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-long read_available(PortHandle port, uint8_t* dst, size_t capacity) {
-  const int fd = static_cast<int>(port);
+long read_available(int fd, uint8_t* dst, size_t capacity) {
   if (fd < 0 || !dst || capacity == 0) return -1;
   for (;;) {
     const ssize_t n = ::read(fd, dst, capacity);
@@ -97,8 +95,7 @@ long read_available(PortHandle port, uint8_t* dst, size_t capacity) {
   }
 }
 
-bool write_all(PortHandle port, const uint8_t* data, size_t length, int stall_timeout_ms) {
-  const int fd = static_cast<int>(port);
+bool write_all(int fd, const uint8_t* data, size_t length, int stall_timeout_ms) {
   if (fd < 0 || !data || length == 0) return false;
   size_t done = 0;
   while (done < length) {
@@ -122,12 +119,18 @@ bool write_all(PortHandle port, const uint8_t* data, size_t length, int stall_ti
   return true;
 }
 
-void close_port(PortHandle port) {
-  const int fd = static_cast<int>(port);
+void close_port(int fd) {
   if (fd < 0) return;
   ::ioctl(fd, TIOCNXCL);
   ::flock(fd, LOCK_UN);
   ::close(fd);
+}
+
+bool can_open(const std::string& path) {
+  const int fd = open_exclusive(path);
+  if (fd < 0) return false;
+  close_port(fd);
+  return true;
 }
 
 }  // namespace kitserial

@@ -62,4 +62,11 @@ void close_port(PortHandle port) {
   ::CloseHandle(as_handle(port));
 }
 
+bool can_open(const std::string& path) {
+  const PortHandle port = open_exclusive(path);
+  if (port == kClosedPort) return false;
+  close_port(port);
+  return true;
+}
+
 }  // namespace kitserial

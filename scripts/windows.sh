@@ -124,7 +124,8 @@ export KIT_WINE_COM_PORT=COM7
 ctest --test-dir build-win64 --output-on-failure -j"$jobs" -LE "soak|long" --repeat until-pass:3
 
 echo "== the demos under wine"
-KIT_WIN_DEMOS_DIR=$root/build-win64/demos KIT_WINE_DEMO_COM=COM8 KIT_WINE_DEMO_LINK=$root/build-win64/com8-demo \
+KIT_WIN_BIN_DIR=$root/build-win64/bin KIT_WIN_PCAN_STAND_IN_DIR=$root/build-win64/pcanbasic-stand-in \
+  KIT_WINE_DEMO_COM=COM8 KIT_WINE_DEMO_LINK=$root/build-win64/com8-demo \
   ctest --test-dir build --output-on-failure -R '^test_demos_wine_e2e$'
 
 echo "windows.sh done in $(( $(date +%s) - start )) s"

@@ -1,11 +1,12 @@
 // The Windows builds of the demo programs under wine: rs485_demo and
 // rs485_bus_demo against simulated hands behind a pseudo-terminal that the
 // wine prefix maps to a COM port of the test's own, pcan_demo through the
-// stand-in PCANBasic.dll beside it. Same scripts and texts as the Linux
-// runs; wine's console output ends lines with CR LF, which is dropped here.
+// stand-in PCANBasic.dll, and without any. Same scripts and texts as the
+// Linux runs; wine's console output ends lines with CR LF, dropped here.
 //
-// Set up by scripts/windows.sh: KIT_WIN_DEMOS_DIR (the Windows build's demos
-// folder), KIT_WINE_DEMO_COM (a COM name) and KIT_WINE_DEMO_LINK (the path
+// Set up by scripts/windows.sh: KIT_WIN_BIN_DIR (the Windows build's
+// programs and DLLs), KIT_WIN_PCAN_STAND_IN_DIR (the stand-in DLL's folder),
+// KIT_WINE_DEMO_COM (a COM name) and KIT_WINE_DEMO_LINK (the path
 // that the prefix's port table maps that name to; the test points it at its
 // own pseudo-terminal). Without them, or when the prefix maps the COM name
 // elsewhere, the tests skip with the reason.
@@ -55,17 +56,18 @@ std::string read_link(const std::string& path) {
 class WineDemoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    demos_dir_ = env_or_empty("KIT_WIN_DEMOS_DIR");
-    if (demos_dir_.empty()) GTEST_SKIP() << "KIT_WIN_DEMOS_DIR not set: run by scripts/windows.sh";
+    bin_dir_ = env_or_empty("KIT_WIN_BIN_DIR");
+    if (bin_dir_.empty()) GTEST_SKIP() << "KIT_WIN_BIN_DIR not set: run by scripts/windows.sh";
   }
 
-  // Starts <demos>/<name>/<name>.exe under wine, in its own folder.
-  bool start(ChildProcess* p, const std::string& name) {
-    const std::string dir = demos_dir_ + "/" + name;
-    return p->start({"/bin/sh", "-c", "cd \"$0\" && exec wine ./\"$1\".exe", dir, name});
+  // Starts <bin>/<name>.exe under wine, in that folder; dll_path: folders
+  // added to the program's DLL search path.
+  bool start(ChildProcess* p, const std::string& name, const std::string& dll_path = "") {
+    return p->start({"/bin/sh", "-c", "cd \"$0\" && exec wine ./\"$1\".exe", bin_dir_, name},
+                    {"WINEPATH=" + dll_path});
   }
 
-  std::string demos_dir_;
+  std::string bin_dir_;
 };
 
 // The RS485 demos: a simulated hand behind a pseudo-terminal that the COM
@@ -169,8 +171,10 @@ TEST_F(WineRs485Test, Rs485BusDemoMenuAndEndedInput) {
 }
 
 TEST_F(WineDemoTest, PcanDemoThroughStandInLibrary) {
+  const std::string stand_in = env_or_empty("KIT_WIN_PCAN_STAND_IN_DIR");
+  if (stand_in.empty()) GTEST_SKIP() << "KIT_WIN_PCAN_STAND_IN_DIR not set";
   ChildProcess p;
-  ASSERT_TRUE(start(&p, "pcan_demo"));
+  ASSERT_TRUE(start(&p, "pcan_demo", stand_in));
   ASSERT_TRUE(p.write_stdin("x\n5\n0\n"));  // letter, beyond the list, then channel 0
   ASSERT_TRUE(p.wait_for_output("Enter 'q' to quit.", 60s)) << p.out() << p.err();
   ASSERT_TRUE(p.write_stdin("0 20\n"));
@@ -192,6 +196,15 @@ TEST_F(WineDemoTest, PcanDemoThroughStandInLibrary) {
   EXPECT_NE(out.find("Input out of range, please try again.\n"), std::string::npos);
   EXPECT_NE(out.find("joint_id out of range [0-16].\n"), std::string::npos);
   EXPECT_NE(out.find("Esc pressed, exiting...\n"), std::string::npos);
+}
+
+TEST_F(WineDemoTest, PcanDemoWithoutTheLibraryEndsWithItsReason) {
+  ChildProcess p;
+  ASSERT_TRUE(start(&p, "pcan_demo"));
+  p.close_stdin();
+  ASSERT_EQ(p.wait_exit(60s), 255) << p.out() << p.err();
+  EXPECT_NE(without_cr(p.err()).find("PCANBasic.dll could not be loaded (error 126)"), std::string::npos) << p.err();
+  EXPECT_NE(without_cr(p.out()).find("Found channels: 0\nNo CAN channel found.\n"), std::string::npos) << p.out();
 }
 
 }  // namespace

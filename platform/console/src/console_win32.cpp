@@ -188,6 +188,12 @@ int peek_key() {
   return key;
 }
 
+// Key-down events are read without echo and arrow or function keys carry no
+// character (they are skipped), so a console needs no switching: key mode is
+// kept for programs written against terminals.
+void begin_key_mode() {}
+void end_key_mode() {}
+
 void pause() {
   std::cout << "Press any key to continue . . ." << std::flush;
   HANDLE h = input_handle();

@@ -126,10 +126,18 @@ TEST(HandGettersConcurrency, SwappingTheClassicCanSendFunctionWhileTheMonitorPol
     hand.set_send_can_callback_ex(&first.can);
     ASSERT_EQ(hand.initial(3), 0);
     ASSERT_EQ(hand.set_hand_type(2), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    // Polls until the monitor has sent through a function: its first poll
+    // may come late on a loaded machine.
+    const auto wait_for_frames = [](hand_test::FrameRecorder& recorder) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (recorder.count() == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    wait_for_frames(first);
     hand.set_send_can_callback_ex(&second.can);
     EXPECT_TRUE(hand.core()->running.load()) << "the monitor resumes after the swap";
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    wait_for_frames(second);
     hand.close();
     ASSERT_GT(first.count(), 0u);
     ASSERT_GT(second.count(), 0u);

@@ -62,7 +62,8 @@ build_quietly build-win64/build.log cmake --build build-win64 -j"$jobs"
 # 32-bit: the DLLs only; many kernels cannot run 32-bit programs.
 cmake -S . -B build-win32 -G Ninja "${opt[@]}" -DKIT_BENCH=OFF -DKIT_TESTS=OFF \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-i686.cmake >/dev/null
-build_quietly build-win32/build.log cmake --build build-win32 -j"$jobs" --target Morvane Tavrix Morvane_LV
+build_quietly build-win32/build.log cmake --build build-win32 -j"$jobs" --target Morvane Tavrix Morvane_LV \
+  rs485_demo rs485_bus_demo pcan_demo canfd_demo
 
 echo "== export tables"
 for b in build-win64 build-win32; do
@@ -89,7 +90,7 @@ echo "== tests under wine"
 # empty), so wine's default mapping of COM1 to the machine's /dev/ttyS0 can
 # never reach a port scan: the tests touch no serial port but their own.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs" --target sim_hand_pty ethercat_sim_slave >/dev/null
+cmake --build build -j"$jobs" --target sim_hand_pty ethercat_sim_slave test_demos_wine_e2e >/dev/null
 export WINEPREFIX=$root/build-win64/wine WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
 hand_link=$root/build-win64/com7-hand
 rm -f "$hand_link"
@@ -109,6 +110,7 @@ for _ in $(seq 100); do [ -e "$hand_link" ] && break; sleep 0.1; done
   for n in $(seq 20); do
     target=""
     [ "$n" -eq 7 ] && target=$hand_link
+    [ "$n" -eq 8 ] && target=$root/build-win64/com8-demo  # the demo tests point it at their hand
     printf '"COM%d"="%s"\n' "$n" "$target"
   done
 } >build-win64/ports.reg
@@ -121,5 +123,10 @@ export KIT_WINE_COM_PORT=COM7
 # loaded machine: a test that fails is run again, up to three times in all
 # (the Linux suites run each once).
 ctest --test-dir build-win64 --output-on-failure -j"$jobs" -LE "soak|long" --repeat until-pass:3
+
+echo "== the demos under wine"
+KIT_WIN_BIN_DIR=$root/build-win64/bin KIT_WIN_PCAN_STAND_IN_DIR=$root/build-win64/pcanbasic-stand-in \
+  KIT_WINE_DEMO_COM=COM8 KIT_WINE_DEMO_LINK=$root/build-win64/com8-demo \
+  ctest --test-dir build --output-on-failure -R '^test_demos_wine_e2e$'
 
 echo "windows.sh done in $(( $(date +%s) - start )) s"

@@ -92,7 +92,11 @@ class SerialPort {
  private:
   void rx_loop();
 
+#ifdef _WIN32
+  intptr_t handle_ = -1;       // Win32 file handle; guarded by write_mutex_ while open
+#else
   int fd_ = -1;                // guarded by write_mutex_ while open
+#endif
   std::atomic<bool> open_{false};
   std::thread reader_;
   std::atomic<bool> running_{false};

@@ -86,7 +86,11 @@ void print_log_line(const char* text) {
   const long ms = static_cast<long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &t);
+#else
   localtime_r(&t, &local);
+#endif
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "[%H:%M:%S", &local);
   char millis[8];

@@ -1,0 +1,73 @@
+// Serial ports on Windows: the names the system lists under
+// HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, or, when it lists none,
+// the COM names from COM1 to COM256 that a device stands behind.
+#include "kitserial_list/serial_list.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace kitserial {
+namespace {
+
+const int kLastProbedPort = 256;
+const DWORD kRegistryBufferBytes = 256;
+
+// Opened with access 0: asks only whether the device exists, neither reads
+// nor writes it, and closes it again at once.
+bool com_port_exists(const std::string& name) {
+  const std::string device = "\\\\.\\" + name;
+  HANDLE h = ::CreateFileA(device.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(h);
+  return true;
+}
+
+std::vector<std::string> registry_ports() {
+  std::vector<std::string> ports;
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return ports;
+  for (DWORD index = 0;; ++index) {
+    char value_name[kRegistryBufferBytes];
+    BYTE data[kRegistryBufferBytes];
+    DWORD name_size = kRegistryBufferBytes;
+    DWORD data_size = kRegistryBufferBytes;
+    DWORD type = 0;
+    if (::RegEnumValueA(key, index, value_name, &name_size, nullptr, &type, data, &data_size) != ERROR_SUCCESS)
+      break;
+    if (type != REG_SZ || data_size == 0) continue;
+    // The data may or may not carry its terminating zero.
+    const char* text = reinterpret_cast<const char*>(data);
+    std::string port(text, strnlen(text, data_size));
+    if (!port.empty()) ports.push_back(port);
+  }
+  ::RegCloseKey(key);
+  return ports;
+}
+
+std::vector<std::string> probed_ports() {
+  std::vector<std::string> ports;
+  for (int n = 1; n <= kLastProbedPort; ++n) {
+    const std::string name = "COM" + std::to_string(n);
+    if (com_port_exists(name)) ports.push_back(name);
+  }
+  return ports;
+}
+
+}  // namespace
+
+std::vector<std::string> list_serial_ports(const std::vector<std::string>& named) {
+  std::vector<std::string> ports;
+  auto add = [&ports](const std::string& p) {
+    if (std::find(ports.begin(), ports.end(), p) == ports.end()) ports.push_back(p);
+  };
+  for (const auto& p : named)
+    if (!p.empty() && com_port_exists(p)) add(p);
+  std::vector<std::string> listed = registry_ports();
+  if (listed.empty()) listed = probed_ports();
+  for (const auto& p : listed) add(p);
+  return ports;
+}
+
+}  // namespace kitserial

@@ -1,6 +1,7 @@
 // Console input on POSIX: one unbuffered reader of file descriptor 0 shared
 // by line input and key polling, and termios switched per key read.
 #include "kitconsole/console.h"
+#include "stdin_slot.h"
 
 #include <cerrno>
 #include <csignal>
@@ -67,62 +68,36 @@ bool enter_raw() {
   return true;
 }
 
-// Holds at most the one byte that a stream operation peeked at, so that
-// every byte not yet taken by a stream operation is still in the kernel (or
-// in this one slot) for poll_key().
-class StdinBuf : public std::streambuf {
- public:
-  // Takes the peeked byte, if any.
-  bool take_pending(unsigned char* c) {
-    if (gptr() == nullptr || gptr() >= egptr()) return false;
-    *c = static_cast<unsigned char>(*gptr());
-    gbump(1);
-    return true;
-  }
-  // Puts a byte read straight from the descriptor into the slot, so that
-  // the stream reads it next. Only when the slot is empty.
-  void stash(unsigned char c) {
-    slot_ = static_cast<char>(c);
-    setg(&slot_, &slot_, &slot_ + 1);
-  }
-  bool has_pending() const { return gptr() != nullptr && gptr() < egptr(); }
-  int pending() const { return static_cast<unsigned char>(*gptr()); }
-  bool ended() const { return ended_; }
-  void mark_ended() { ended_ = true; }
+}  // namespace
 
- protected:
-  int_type underflow() override {
-    if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    if (ended_) return traits_type::eof();
-    restore_terminal();  // lines are typed with echo and line editing
-    for (;;) {
-      ssize_t n = ::read(STDIN_FILENO, &slot_, 1);
-      if (n == 1) {
-        setg(&slot_, &slot_, &slot_ + 1);
-        return traits_type::to_int_type(slot_);
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        // Someone made descriptor 0 non-blocking: wait for it instead of
-        // reporting a spurious end.
-        pollfd p{STDIN_FILENO, POLLIN, 0};
-        ::poll(&p, 1, -1);
-        continue;
-      }
-      ended_ = true;  // 0: end of input; other errors: nothing more can come
-      return traits_type::eof();
+namespace detail {
+
+// Lines are typed with echo and line editing, so the terminal goes back to
+// its own settings first.
+int read_stream_byte() {
+  restore_terminal();
+  unsigned char c = 0;
+  for (;;) {
+    ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n == 1) return c;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Someone made descriptor 0 non-blocking: wait for it instead of
+      // reporting a spurious end.
+      pollfd p{STDIN_FILENO, POLLIN, 0};
+      ::poll(&p, 1, -1);
+      continue;
     }
+    return -1;  // 0: end of input; other errors: nothing more can come
   }
-
- private:
-  char slot_ = 0;
-  bool ended_ = false;
-};
-
-StdinBuf& stdin_buf() {
-  static StdinBuf buf;
-  return buf;
 }
+
+}  // namespace detail
+
+namespace {
+
+using detail::StdinBuf;
+using detail::stdin_buf;
 
 // One byte straight from descriptor 0: its code, kNoKey, or kInputEnded.
 int read_one_byte() {
@@ -190,23 +165,6 @@ int read_terminal_key(StdinBuf& buf) {
 }
 
 }  // namespace
-
-std::istream& input() {
-  static std::istream in(&stdin_buf());
-  return in;
-}
-
-bool read_line(std::string* line) {
-  if (line == nullptr) return false;
-  std::istream& in = input();
-  if (!std::getline(in, *line)) {
-    in.clear();
-    return false;
-  }
-  if (!line->empty() && line->back() == '\r') line->pop_back();  // CR LF from a script
-  in.clear();
-  return true;
-}
 
 bool input_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
 

@@ -6,6 +6,7 @@
 // so a poll never blocks and no byte is taken out of order (wine's pipes
 // cannot be peeked at).
 #include "kitconsole/console.h"
+#include "stdin_slot.h"
 
 #include <windows.h>
 
@@ -100,65 +101,20 @@ int read_console_key(HANDLE h, DWORD wait_ms) {
   }
 }
 
-// Holds at most the one byte that a stream operation peeked at.
-class StdinBuf : public std::streambuf {
- public:
-  bool take_pending(unsigned char* c) {
-    if (gptr() == nullptr || gptr() >= egptr()) return false;
-    *c = static_cast<unsigned char>(*gptr());
-    gbump(1);
-    return true;
-  }
-  void stash(unsigned char c) {
-    slot_ = static_cast<char>(c);
-    setg(&slot_, &slot_, &slot_ + 1);
-  }
-  bool has_pending() const { return gptr() != nullptr && gptr() < egptr(); }
-  int pending() const { return static_cast<unsigned char>(*gptr()); }
-  bool ended() const { return ended_; }
-  void mark_ended() { ended_ = true; }
-
- protected:
-  int_type underflow() override {
-    if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    if (ended_) return traits_type::eof();
-    int c = read_input_byte();
-    if (c < 0) {
-      ended_ = true;
-      return traits_type::eof();
-    }
-    stash(static_cast<unsigned char>(c));
-    return traits_type::to_int_type(slot_);
-  }
-
- private:
-  char slot_ = 0;
-  bool ended_ = false;
-};
-
-StdinBuf& stdin_buf() {
-  static StdinBuf buf;
-  return buf;
-}
-
 }  // namespace
 
-std::istream& input() {
-  static std::istream in(&stdin_buf());
-  return in;
-}
+namespace detail {
 
-bool read_line(std::string* line) {
-  if (line == nullptr) return false;
-  std::istream& in = input();
-  if (!std::getline(in, *line)) {
-    in.clear();
-    return false;
-  }
-  if (!line->empty() && line->back() == '\r') line->pop_back();
-  in.clear();
-  return true;
-}
+int read_stream_byte() { return read_input_byte(); }
+
+}  // namespace detail
+
+namespace {
+
+using detail::StdinBuf;
+using detail::stdin_buf;
+
+}  // namespace
 
 bool input_is_terminal() { return is_console(input_handle()); }
 

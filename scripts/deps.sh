@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what the kit needs to build and test (Debian packages only).
+# Installs what the kit needs to build and test (Debian packages only), and
+# the packages named as arguments beside them.
+# Usage: bash scripts/deps.sh [package ...]
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev llvm binutils
       libgtest-dev libgmock-dev libbenchmark-dev
       libusb-1.0-0-dev libpcap-dev iproute2 util-linux
-      pkg-config umockdev libumockdev-dev)
+      pkg-config umockdev libumockdev-dev "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,19 +1,5 @@
-# Cross build for x86_64 Windows with mingw-w64 (the -posix thread flavour, which
-# has std::thread and std::mutex). Usage:
+# Cross build for x86_64 Windows with mingw-w64. Usage:
 #   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-x86_64.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(KIT_MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${KIT_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KIT_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${KIT_MINGW_TRIPLET}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${KIT_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# The C and C++ runtimes are linked in, so the DLLs and programs need no
-# mingw DLL beside them (only KERNEL32 and msvcrt).
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -60,8 +60,8 @@ SdoReply parse_sdo_reply(const MailboxView& mbx) {
   r.kind = SdoReplyKind::kMalformed;
   if (sdo_len < 1) return r;
   const uint8_t cmd = sdo[0];
-  const uint8_t spec = static_cast<uint8_t>(cmd >> kSdoSpecifierShift);
-  if (spec == kSpecAbort) {
+  const uint8_t specifier = static_cast<uint8_t>(cmd >> kSdoSpecifierShift);
+  if (specifier == kSpecAbort) {
     if (sdo_len < kSdoHeaderBytes) return r;
     r.kind = SdoReplyKind::kAbort;
     r.index = get_le16(sdo + 1);
@@ -73,7 +73,7 @@ SdoReply parse_sdo_reply(const MailboxView& mbx) {
     r.kind = SdoReplyKind::kOther;
     return r;
   }
-  if (spec == kSpecUploadInitiate) {
+  if (specifier == kSpecUploadInitiate) {
     if (sdo_len < kSdoHeaderBytes) return r;
     r.index = get_le16(sdo + 1);
     r.subindex = sdo[3];
@@ -96,7 +96,7 @@ SdoReply parse_sdo_reply(const MailboxView& mbx) {
     r.last = r.data_length == r.complete_size;
     return r;
   }
-  if (spec == kSpecUploadSegment) {
+  if (specifier == kSpecUploadSegment) {
     if (sdo_len < 1 + kMinSegmentData) return r;
     size_t n = sdo_len - 1;
     if (n == kMinSegmentData) n -= (cmd >> 1) & 0x07;

@@ -116,6 +116,7 @@ ctest --test-dir build-win64 --output-on-failure -j"$jobs" -LE "soak|long" --rep
 
 echo "== the demos under wine"
 KIT_WIN_BIN_DIR=$root/build-win64/bin KIT_WIN_PCAN_STAND_IN_DIR=$root/build-win64/pcanbasic-stand-in \
+  KIT_WIN_CANFD_STAND_IN_DIR=$root/build-win64/canfd-stand-in \
   KIT_WINE_DEMO_COM=COM8 KIT_WINE_DEMO_LINK=$root/build-win64/com8-demo \
   ctest --test-dir build --output-on-failure -R '^test_demos_wine_e2e$'
 

@@ -52,6 +52,14 @@ struct AttachAtLoad {
   }
   std::shared_ptr<simcan::CanBus> bus;
   std::shared_ptr<HandNode> node;
-} attach_at_load;
+};
+
+#ifdef SIM_HAND_KEPT_TO_PROCESS_END
+// In a Windows DLL the static objects are destroyed after the process has
+// ended its other threads: the hand's thread could no longer be stopped there.
+AttachAtLoad* const attach_at_load = new AttachAtLoad;
+#else
+AttachAtLoad attach_at_load;
+#endif
 
 }  // namespace

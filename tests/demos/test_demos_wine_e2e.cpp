@@ -1,11 +1,13 @@
 // The Windows builds of the demo programs under wine: rs485_demo and
 // rs485_bus_demo against simulated hands behind a pseudo-terminal that the
 // wine prefix maps to a COM port of the test's own, pcan_demo through the
-// stand-in PCANBasic.dll, and without any. Same scripts and texts as the
+// stand-in PCANBasic.dll and without any, canfd_demo through a stand-in
+// libusbK.dll with a simulated adapter and hand. Same scripts and texts as the
 // Linux runs; wine's console output ends lines with CR LF, dropped here.
 //
 // Set up by scripts/windows.sh: KIT_WIN_BIN_DIR (the Windows build's
 // programs and DLLs), KIT_WIN_PCAN_STAND_IN_DIR (the stand-in DLL's folder),
+// KIT_WIN_CANFD_STAND_IN_DIR (canfd_demo.exe beside its stand-in libusbK.dll),
 // KIT_WINE_DEMO_COM (a COM name) and KIT_WINE_DEMO_LINK (the path
 // that the prefix's port table maps that name to; the test points it at its
 // own pseudo-terminal). Without them, or when the prefix maps the COM name
@@ -63,8 +65,11 @@ class WineDemoTest : public ::testing::Test {
   // Starts <bin>/<name>.exe under wine, in that folder; dll_path: folders
   // added to the program's DLL search path.
   bool start(ChildProcess* p, const std::string& name, const std::string& dll_path = "") {
-    return p->start({"/bin/sh", "-c", "cd \"$0\" && exec wine ./\"$1\".exe", bin_dir_, name},
-                    {"WINEPATH=" + dll_path});
+    return start_in(p, bin_dir_, name, dll_path);
+  }
+  static bool start_in(ChildProcess* p, const std::string& dir, const std::string& name,
+                       const std::string& dll_path = "") {
+    return p->start({"/bin/sh", "-c", "cd \"$0\" && exec wine ./\"$1\".exe", dir, name}, {"WINEPATH=" + dll_path});
   }
 
   std::string bin_dir_;
@@ -205,6 +210,36 @@ TEST_F(WineDemoTest, PcanDemoWithoutTheLibraryEndsWithItsReason) {
   ASSERT_EQ(p.wait_exit(60s), 255) << p.out() << p.err();
   EXPECT_NE(without_cr(p.err()).find("PCANBasic.dll could not be loaded (error 126)"), std::string::npos) << p.err();
   EXPECT_NE(without_cr(p.out()).find("Found channels: 0\nNo CAN channel found.\n"), std::string::npos) << p.out();
+}
+
+// canfd_demo.exe with Tavrix.dll beside a stand-in libusbK.dll that serves a
+// simulated adapter with a simulated 6-joint hand (node 1) on its bus.
+TEST_F(WineDemoTest, CanfdDemoAgainstTheSimulatedAdapterAndHand) {
+  const std::string dir = env_or_empty("KIT_WIN_CANFD_STAND_IN_DIR");
+  if (dir.empty()) GTEST_SKIP() << "KIT_WIN_CANFD_STAND_IN_DIR not set";
+  ChildProcess p;
+  ASSERT_TRUE(start_in(&p, dir, "canfd_demo"));
+  ASSERT_TRUE(p.write_stdin("0\n\n\n"));  // channel 0, node id 1, motion test
+  ASSERT_TRUE(p.wait_for_output("line: 1 positions:", 60s)) << p.out() << p.err();
+  ASSERT_TRUE(p.write_stdin(kEsc));
+  ASSERT_EQ(p.wait_exit(30s), 0) << p.out() << p.err();
+  const std::string out = without_cr(p.out());
+  EXPECT_EQ(out.rfind("Using CANFD communication.\n\nDetected CANFD channels: 1\n\nInput 0 ---- channel 0 ", 0), 0u)
+      << out;
+  EXPECT_NE(out.find("CANFD connect succeeded.\n"), std::string::npos);
+  EXPECT_NE(out.find("DOF: total 11, active 6, hand_type 0\n"), std::string::npos);
+  EXPECT_NE(out.find("line: 0 positions: 10000 0 0 0 0 0 retn: 0\n"), std::string::npos);
+  EXPECT_NE(out.find("Esc pressed, exiting...\n"), std::string::npos);
+  EXPECT_EQ(p.err().find("did not answer"), std::string::npos) << p.err();
+
+  // The tactile display; the end of input ends it.
+  ChildProcess sensors;
+  ASSERT_TRUE(start_in(&sensors, dir, "canfd_demo"));
+  ASSERT_TRUE(sensors.write_stdin("0\n1\n1\n"));
+  ASSERT_TRUE(sensors.wait_for_output("[Sensor 11]", 60s, 3)) << sensors.out() << sensors.err();
+  sensors.close_stdin();
+  ASSERT_EQ(sensors.wait_exit(30s), 0) << sensors.out() << sensors.err();
+  EXPECT_NE(sensors.out().find(" NF["), std::string::npos);
 }
 
 }  // namespace

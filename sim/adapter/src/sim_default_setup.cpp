@@ -1,6 +1,6 @@
-// Only in the simulator build of libTavrix.so: at load, one simulated CAN-FD
-// adapter (80 MHz clock, compact packing) is plugged in on the default
-// simulated bus, so an unchanged program finds an adapter to open.
+// Only in the simulator build of libTavrix.so: at load, the default simulated
+// adapter (sim_default.cpp) is plugged in, so an unchanged program finds an
+// adapter to open.
 //
 // Further simulated devices (a simulated hand) come in as a plugin: when
 // TAVRIX_SIM_PLUGIN names a shared object, it is loaded and its
@@ -11,24 +11,9 @@
 
 #include <cstdlib>
 
-#include "simadapter/sim_adapter.h"
 #include "simadapter/sim_default.h"
 
 namespace simadapter {
-
-std::shared_ptr<simcan::CanBus> default_bus() {
-  static std::shared_ptr<simcan::CanBus> bus = std::make_shared<simcan::CanBus>();
-  return bus;
-}
-
-std::shared_ptr<SimAdapter> default_adapter() {
-  static std::shared_ptr<SimAdapter> adapter = [] {
-    auto a = SimAdapter::create(SimAdapterConfig{}, default_bus());
-    SimUsbBackend::instance().plug(a);
-    return a;
-  }();
-  return adapter;
-}
 
 namespace {
 

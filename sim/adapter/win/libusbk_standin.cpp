@@ -1,7 +1,9 @@
 // A stand-in libusbK.dll for the tests (never installed): the calls the
 // libusbK backend makes, with libusbK's names and records, served by the
 // simulated USB bus of the test program that loaded it (standin_host.h).
-// A program without that bus sees an empty device list.
+// A program without that bus sees an empty device list, unless this build
+// brings a simulated bus of its own (KITUSB_STANDIN_OWN_HOST: standin_host.cpp
+// compiled in, with whatever it plugs in at load).
 //
 // Like libusbK it lists one entry per device interface, reports failures
 // through SetLastError with the code the simulated device gave, and calls
@@ -21,12 +23,19 @@
 
 namespace k = kitusb::libusbk;
 
+#ifdef KITUSB_STANDIN_OWN_HOST
+extern "C" __declspec(dllexport) const kitusb_standin::Host* kitusb_standin_host();
+#endif
+
 namespace {
 
 const kitusb_standin::Host* host() {
   static const kitusb_standin::Host* found = [] {
     auto fn = reinterpret_cast<kitusb_standin::HostFunction>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(nullptr), kitusb_standin::kHostSymbol)));
+#ifdef KITUSB_STANDIN_OWN_HOST
+    if (fn == nullptr) fn = &kitusb_standin_host;  // a program of its own: the bus built in here
+#endif
     return fn != nullptr ? fn() : nullptr;
   }();
   return found;

@@ -18,7 +18,8 @@ constexpr int kPalm = 11;  // 26 taxels on hand type 0
 
 // The same readings in plain arrays, read with the getters' argument checks
 // and count contract but nothing against a concurrent writer: the yardstick
-// of each getter.
+// of each getter. noipa keeps the compiler from cloning them for the
+// benchmark's constant channel, which would drop the checks the getters make.
 struct PlainHand {
     struct Channel {
         std::pair<float, float> positions[morvx::kMaxTaxels] = {};
@@ -29,7 +30,7 @@ struct PlainHand {
     Channel channels[morvx::kSensorChannels];
 };
 
-__attribute__((noinline)) int copy_plain(const float* list, int size, float* values, int* count) {
+__attribute__((noipa)) int copy_plain(const float* list, int size, float* values, int* count) {
     if (values == nullptr) {
         *count = size;
         return 0;
@@ -41,13 +42,13 @@ __attribute__((noinline)) int copy_plain(const float* list, int size, float* val
     return 0;
 }
 
-__attribute__((noinline)) int plain_pressure(const PlainHand& h, int channel, float* values, int* count) {
+__attribute__((noipa)) int plain_pressure(const PlainHand& h, int channel, float* values, int* count) {
     if (channel < 1 || channel > 11 || count == nullptr) return 1;
     const PlainHand::Channel& c = h.channels[channel];
     return copy_plain(c.pressure, c.taxels, values, count);
 }
 
-__attribute__((noinline)) int plain_sensor_pos(const PlainHand& h, int channel, float* x, float* y, int* count) {
+__attribute__((noipa)) int plain_sensor_pos(const PlainHand& h, int channel, float* x, float* y, int* count) {
     if (channel < 1 || channel > 11 || count == nullptr) return 1;
     const PlainHand::Channel& c = h.channels[channel];
     if (x == nullptr || y == nullptr) {
@@ -64,12 +65,12 @@ __attribute__((noinline)) int plain_sensor_pos(const PlainHand& h, int channel, 
     return 0;
 }
 
-__attribute__((noinline)) int plain_normal_force_ex(const PlainHand& h, int channel, float* values, int* count) {
+__attribute__((noipa)) int plain_normal_force_ex(const PlainHand& h, int channel, float* values, int* count) {
     if (channel < 1 || channel > 11 || count == nullptr) return 1;
     return copy_plain(h.channels[channel].normal_force, 2, values, count);
 }
 
-__attribute__((noinline)) int plain_normal_force(const PlainHand& h, int channel, float* value) {
+__attribute__((noipa)) int plain_normal_force(const PlainHand& h, int channel, float* value) {
     if (channel < 1 || channel > 11 || value == nullptr) return 1;
     const float* pair = h.channels[channel].normal_force;
     *value = std::max(pair[0], pair[1]);

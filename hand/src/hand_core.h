@@ -136,13 +136,12 @@ struct HandCore {
 
     // ---- tactile channels ----------------------------------------------------
     std::array<std::atomic<uint8_t>, kJointSlots> channel_format{};
-    std::array<std::atomic<uint32_t>, kJointSlots> channel_sequence{};
+    std::array<ChannelSequence, kJointSlots> channel_sequence{};
     // Fixed storage, never freed or reallocated: a rebuild rewrites the
-    // channels in place (initial() rebuilds while the device reports). It runs
-    // under rebuild_sequence (odd while rewriting), which readers check beside
-    // the channel's counter and which the decoder checks before each block.
+    // channels in place (initial() rebuilds while the device reports), each
+    // under the rebuild half of its sequence word, which readers check with
+    // the block half and the decoder checks before each block.
     std::array<SensorChannel, kSensorChannels> sensor_channels{};
-    std::atomic<uint32_t> rebuild_sequence{0};
 
     // ---- bytes last built for each bus (pre-send buffers) ---------------------
     std::vector<uint8_t> last_rpdo;

@@ -5,7 +5,9 @@
 #ifndef MORVANE_SENSOR_CHANNEL_H
 #define MORVANE_SENSOR_CHANNEL_H
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -79,6 +81,38 @@ public:
 
 private:
     const SensorLayout* layout_ = nullptr;
+};
+
+// A channel's sequence word: blocks written in the high half, odd while a
+// block is being written; rebuilds in the low half, odd while the channel is
+// being rebuilt. One word, so a reader checks one load before and one after,
+// and the decoder and a rebuild exclude each other through the order of
+// their read-modify-writes on it. load, store and fetch_add work on the
+// block counter, as on a std::atomic<uint32_t>; the block half wraps off the
+// top of the word, the rebuild half only after 2^31 rebuilds.
+class ChannelSequence {
+public:
+    using Word = uint64_t;
+    static constexpr Word kBlock = Word{1} << 32;     // one step of the block counter
+    static constexpr Word kRebuild = 1;               // one step of the rebuild counter
+    static constexpr Word kBusy = kBlock | kRebuild;  // odd in either half: being written
+
+    uint32_t load(std::memory_order order = std::memory_order_seq_cst) const {
+        return static_cast<uint32_t>(word_.load(order) >> 32);
+    }
+    void store(uint32_t blocks, std::memory_order order = std::memory_order_seq_cst) {
+        word_.store(static_cast<Word>(blocks) << 32, order);
+    }
+    uint32_t fetch_add(uint32_t steps, std::memory_order order = std::memory_order_seq_cst) {
+        return static_cast<uint32_t>(word_.fetch_add(static_cast<Word>(steps) << 32, order) >> 32);
+    }
+
+    Word load_word(std::memory_order order) const { return word_.load(order); }
+    Word add_word(Word steps, std::memory_order order) { return word_.fetch_add(steps, order); }
+
+private:
+    static_assert(std::atomic<uint64_t>::is_always_lock_free, "readers must never take a lock");
+    std::atomic<Word> word_{0};
 };
 
 struct SensorChannel {

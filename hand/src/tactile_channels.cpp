@@ -2,14 +2,14 @@
 // sequence counter, consistent reads, and the finger getters.
 //
 // Concurrency: one receive thread writes the floats of a channel in place
-// between two increments of its counter (odd while writing); a rebuild on the
-// caller's thread rewrites the channels between two increments of the hand's
-// rebuild counter. Readers on any thread read a channel in place, with no
-// write of their own to shared memory, and retry while either counter was odd
-// or changed. Decoder and rebuild exclude each other Dekker-style: each raises
-// its own counter, then (sequentially consistent) looks at the other's; the
-// decoder, which never waits, drops its block when a rebuild is under way,
-// the rebuild waits until no block is being written.
+// between two steps of the block half of its sequence word (odd while
+// writing); a rebuild on the caller's thread rewrites the channels between
+// two steps of each one's rebuild half. Readers on any thread read a channel
+// in place, with no write of their own to shared memory, and retry while
+// the word was odd in either half or changed. Decoder and rebuild exclude
+// each other through the order of their read-modify-writes on the word: the
+// decoder, which never waits, drops its block when it finds a rebuild under
+// way; a rebuild waits until no block is being written.
 //
 // Storage is fixed (sensor_channel.h), so none of these paths allocates or
 // frees. Writers store floats and lengths with relaxed atomic stores (the
@@ -147,14 +147,14 @@ bool valid_channel(int channel) {
 // false when it did not.
 template <typename Read, typename Result>
 inline bool try_read(const HandCore& h, int channel, Read& read, Result& result) {
-    const std::atomic<uint32_t>& sequence = h.channel_sequence[channel];
-    const uint32_t rebuild_before = h.rebuild_sequence.load(std::memory_order_acquire);
-    const uint32_t before = sequence.load(std::memory_order_acquire);
-    if ((before | rebuild_before) & 1u) return false;
+    const ChannelSequence& sequence = h.channel_sequence[channel];
+    const ChannelSequence::Word before = sequence.load_word(std::memory_order_acquire);
+    // Read first and judge after: a run that began during a write is thrown
+    // away like one a write overtook, and the straight path has one branch.
     result = read(h.sensor_channels[channel]);
     std::atomic_thread_fence(std::memory_order_acquire);
-    return sequence.load(std::memory_order_relaxed) == before &&
-           h.rebuild_sequence.load(std::memory_order_relaxed) == rebuild_before;
+    const ChannelSequence::Word after = sequence.load_word(std::memory_order_relaxed);
+    return ((before & ChannelSequence::kBusy) | (after ^ before)) == 0;
 }
 
 // Retries until a run is consistent; out of the getters' straight path.
@@ -174,6 +174,21 @@ inline auto read_consistent(const HandCore& h, int channel, Read read) -> declty
     decltype(read(h.sensor_channels[0])) result{};
     if (try_read(h, channel, read, result)) return result;
     return read_retrying(h, channel, read);
+}
+
+// The scalar getters' form: finish(consistent result) is the getter's
+// answer. The retry path finishes on its own, so the straight path leaves
+// through a tail call and needs no stack frame.
+template <typename Read, typename Finish>
+__attribute__((noinline, cold)) int finish_retrying(const HandCore& h, int channel, Read read, Finish finish) {
+    return finish(read_retrying(h, channel, read));
+}
+
+template <typename Read, typename Finish>
+inline int read_consistent_then(const HandCore& h, int channel, Read read, Finish finish) {
+    decltype(read(h.sensor_channels[0])) result{};
+    if (try_read(h, channel, read, result)) return finish(result);
+    return finish_retrying(h, channel, read, finish);
 }
 
 // A consistent copy of a live list (the caller runs it under read_consistent).
@@ -217,33 +232,48 @@ struct FirstValue {
     bool present;
 };
 
+// A scalar getter's answer: the value when the pair had one.
+struct StoreFirst {
+    float* value;
+    int operator()(FirstValue first) const {
+        if (!first.present) return kNoSensorData;
+        *value = first.value;
+        return kOk;
+    }
+};
+
 int get_first(const HandCore& h, int channel, float* value, PairList SensorChannel::*list) {
     if (!valid_sensor(channel) || value == nullptr) return kBadArgument;
-    const FirstValue first = read_consistent(h, channel, [list](const SensorChannel& c) {
-        const PairList& l = c.*list;
-        return l.empty() ? FirstValue{0.0f, false} : FirstValue{load_relaxed(l.data()), true};
-    });
-    if (!first.present) return kNoSensorData;
-    *value = first.value;
-    return kOk;
+    return read_consistent_then(
+        h, channel,
+        [list](const SensorChannel& c) {
+            const PairList& l = c.*list;
+            return FirstValue{load_relaxed(l.data()), !l.empty()};
+        },
+        StoreFirst{value});
 }
 
 // Holds the decoder off every channel for the duration of a rebuild and
-// makes readers retry: raises the rebuild counter, then waits until no block
-// is being written.
+// makes readers retry: makes every channel's rebuild half odd, then waits
+// until no block is being written.
 class RebuildScope {
 public:
     explicit RebuildScope(HandCore& h) : h_(h) {
-        h_.rebuild_sequence.fetch_add(1, std::memory_order_seq_cst);
-        // Orders the odd counter before every store of the rebuild (pairs
+        for (int ch = 0; ch < kSensorChannels; ++ch)
+            h_.channel_sequence[ch].add_word(ChannelSequence::kRebuild, std::memory_order_acq_rel);
+        // Orders the odd words before every store of the rebuild (pairs
         // with a reader's acquire fence, as in the decoder).
         std::atomic_thread_fence(std::memory_order_release);
         for (int ch = 0; ch < kSensorChannels; ++ch) {
-            for (unsigned spins = 0; h_.channel_sequence[ch].load(std::memory_order_seq_cst) & 1u; ++spins)
+            const ChannelSequence& sequence = h_.channel_sequence[ch];
+            for (unsigned spins = 0; sequence.load_word(std::memory_order_acquire) & ChannelSequence::kBlock; ++spins)
                 if (spins % 64 == 63) std::this_thread::yield();
         }
     }
-    ~RebuildScope() { h_.rebuild_sequence.fetch_add(1, std::memory_order_release); }
+    ~RebuildScope() {
+        for (int ch = 0; ch < kSensorChannels; ++ch)
+            h_.channel_sequence[ch].add_word(ChannelSequence::kRebuild, std::memory_order_release);
+    }
     RebuildScope(const RebuildScope&) = delete;
     RebuildScope& operator=(const RebuildScope&) = delete;
 
@@ -344,10 +374,10 @@ void decode_tactile_block(HandCore& h, int first_item, int item, const uint8_t* 
     const int channel = h.sensor_map[static_cast<std::size_t>(index)];
     if (!valid_channel(channel)) return;
 
-    std::atomic<uint32_t>& sequence = h.channel_sequence[channel];
-    sequence.fetch_add(1, std::memory_order_seq_cst);
-    if (h.rebuild_sequence.load(std::memory_order_seq_cst) & 1u) {
-        sequence.fetch_add(1, std::memory_order_release);  // a rebuild is under way: this block is dropped
+    ChannelSequence& sequence = h.channel_sequence[channel];
+    if (sequence.add_word(ChannelSequence::kBlock, std::memory_order_acquire) & ChannelSequence::kRebuild) {
+        // A rebuild is under way: this block is dropped.
+        sequence.add_word(ChannelSequence::kBlock, std::memory_order_release);
         return;
     }
     // Orders the odd counter before every float store below: a reader that
@@ -408,15 +438,17 @@ int get_finger_pressure(const HandCore& h, int channel, float* values, int* coun
 
 int get_finger_normal_force(const HandCore& h, int channel, float* value) {
     if (!valid_sensor(channel) || value == nullptr) return kBadArgument;
-    const FirstValue larger = read_consistent(h, channel, [](const SensorChannel& c) {
-        const std::size_t n = c.normal_force.size();
-        if (n == 0) return FirstValue{0.0f, false};
-        const float first = load_relaxed(c.normal_force.data());
-        return FirstValue{n == 1 ? first : std::max(first, load_relaxed(c.normal_force.data() + 1)), true};
-    });
-    if (!larger.present) return kNoSensorData;
-    *value = larger.value;
-    return kOk;
+    return read_consistent_then(
+        h, channel,
+        [](const SensorChannel& c) {
+            // Both slots are loaded whatever the length (the storage is
+            // fixed), so only the choice depends on it.
+            const std::size_t n = c.normal_force.size();
+            const float first = load_relaxed(c.normal_force.data());
+            const float second = load_relaxed(c.normal_force.data() + 1);
+            return FirstValue{n == 1 ? first : std::max(first, second), n != 0};
+        },
+        StoreFirst{value});
 }
 
 int get_finger_normal_force_ex(const HandCore& h, int channel, float* values, int* count) {

@@ -92,6 +92,37 @@ TEST(TactileConcurrency, ReaderWaitsForAWriteInProgress) {
     EXPECT_EQ(seen, 1.0f);
 }
 
+// A rebuild holds a channel through the rebuild half of its sequence word:
+// a block arriving meanwhile is dropped (the block counter stays even), and
+// a scalar getter waits until the rebuild ends.
+TEST(TactileConcurrency, RebuildInProgressDropsBlocksAndHoldsReaders) {
+    auto core = std::make_unique<HandCore>(nullptr);
+    HandCore& h = *core;
+    h.channel_sequence[3].add_word(ChannelSequence::kRebuild, std::memory_order_acq_rel);
+    std::atomic_thread_fence(std::memory_order_release);
+
+    const std::vector<uint8_t> block(24, 200);  // normal force 0xC8C8 / 100
+    decode_tactile_block(h, 0, 1, block.data(), block.size());
+    EXPECT_EQ(h.channel_sequence[3].load(), 2u);
+
+    std::atomic<bool> done{false};
+    float seen = -1.0f;
+    std::thread reader([&] {
+        get_finger_normal_force(h, 3, &seen);
+        done.store(true);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(done.load());
+
+    h.channel_sequence[3].add_word(ChannelSequence::kRebuild, std::memory_order_release);
+    reader.join();
+    EXPECT_EQ(seen, 0.0f);  // the dropped block never landed
+    decode_tactile_block(h, 0, 1, block.data(), block.size());
+    float after = 0;
+    ASSERT_EQ(get_finger_normal_force(h, 3, &after), kOk);
+    EXPECT_FLOAT_EQ(after, 514.0f);
+}
+
 // initial() and the set-up calls rebuild the channels (new vectors) while the
 // device may still be reporting: decoding and reading must survive that.
 // Under ASan a decoder writing into a freed vector, under TSan any race,

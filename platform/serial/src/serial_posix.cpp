@@ -1,6 +1,6 @@
 // Serial ports over POSIX termios: exclusive open, raw 8N1, non-blocking
-// reads (or reads that wait in poll), complete writes. errno is turned into the boolean and count results
-// of serial_port.h here and goes no further.
+// reads (or reads that wait in poll), complete writes. errno is turned into
+// the boolean and count results of serial_port.h here and goes no further.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>

@@ -1,5 +1,6 @@
-// The demo programs' serial port: a POSIX tty in raw mode with a reader
-// thread that hands every chunk it reads to on_receive.
+// The demo programs' serial port: a POSIX tty in raw mode or a Win32 comm
+// port (kit_serial), with a reader thread that hands every chunk it reads to
+// on_receive.
 //
 // Threads: open(), close() and the destructor from the owning thread;
 // write() from any thread (serialised by the write mutex; the RS485 bus
@@ -16,6 +17,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "kitserial/serial_port.h"
 
 namespace demos {
 
@@ -66,23 +69,23 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // Device paths to offer the user: the ports named (command-line
-  // arguments, pseudo-terminals among them) first, then the serial devices
-  // found in /dev. May be empty.
+  // Ports to offer the user: the ports named (command-line arguments,
+  // pseudo-terminals among them) first, then the serial devices found in
+  // /dev (Windows: the COM names the system lists). May be empty.
   static std::vector<std::string> list_ports(const std::vector<std::string>& named = {});
 
-  // Opens the device path exclusively at baud, 8N1, raw (no echo, no line
-  // editing, no character translation), other settings such as flow control
-  // kept, and starts the reader. False when already open (the port stays
-  // open), for a baud rate the system does not know, or when any step fails
-  // (nothing left open).
+  // Opens the port exclusively at baud, 8N1, raw (no echo, no line editing,
+  // no character translation), the device's flow control kept, and starts
+  // the reader. False when already open (the port stays open), for a baud
+  // rate the system does not know, or when any step fails (nothing left
+  // open).
   bool open(const std::string& name, unsigned baud);
   // Stops and joins the reader, closes the device. False when not open.
   // Must not be called from on_receive (the reader cannot join itself).
   bool close();
-  // Writes all bytes under the write mutex; true only when every byte was
-  // written. False when not open, data null or length 0. Not retried after
-  // a short or failed write.
+  // Writes all bytes under the write mutex, with no time-out; true only
+  // when every byte was written. False when not open, data null or length 0,
+  // or when the device fails the write.
   bool write(const uint8_t* data, unsigned length);
 
   bool is_open() const { return open_.load(std::memory_order_acquire); }
@@ -92,11 +95,7 @@ class SerialPort {
  private:
   void rx_loop();
 
-#ifdef _WIN32
-  intptr_t handle_ = -1;       // Win32 file handle; guarded by write_mutex_ while open
-#else
-  int fd_ = -1;                // guarded by write_mutex_ while open
-#endif
+  kitserial::PortHandle port_ = kitserial::kClosedPort;  // guarded by write_mutex_ while open
   std::atomic<bool> open_{false};
   std::thread reader_;
   std::atomic<bool> running_{false};

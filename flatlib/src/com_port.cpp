@@ -55,7 +55,7 @@ bool ComPort::open(const std::string& name) {
   auto running = std::make_shared<std::atomic<bool>>(true);
   const kitserial::PortHandle fd = kitserial::open_exclusive(name);
   if (fd == kitserial::kClosedPort) return false;
-  if (!kitserial::configure_raw_8n1(fd, kBaud)) {
+  if (!kitserial::configure_raw_8n1(fd, kBaud, kitserial::FlowControl::kOff)) {
     kitserial::close_port(fd);
     return false;
   }

@@ -210,6 +210,46 @@ TEST(SerialPort, ExclusiveUseEndsWithClose) {
   ::close(keeper);
 }
 
+TEST(SerialPort, KeepsTheDevicesFlowControlInRawMode) {
+  // An RS485 converter wired for RTS/CTS is set up so by its owner; the
+  // demo's port must not switch that off (the flat library's port does).
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  int keeper = ::open(pty.slave().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(keeper, 0);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(keeper, &tio), 0);
+  tio.c_cflag |= CRTSCTS;
+  tio.c_iflag |= IXON | IXOFF;
+  ASSERT_EQ(::tcsetattr(keeper, TCSANOW, &tio), 0);
+  ASSERT_EQ(::tcgetattr(keeper, &tio), 0);
+  if (!(tio.c_cflag & CRTSCTS) || !(tio.c_iflag & IXOFF)) {
+    ::close(keeper);
+    GTEST_SKIP() << "this kernel's pseudo-terminals do not keep CRTSCTS or IXOFF";
+  }
+  {
+    demos::SerialPort port;
+    ASSERT_TRUE(port.open(pty.slave(), 500000));
+    ASSERT_EQ(::tcgetattr(keeper, &tio), 0);
+    EXPECT_TRUE(tio.c_cflag & CRTSCTS) << "hardware flow control kept";
+    EXPECT_TRUE(tio.c_iflag & IXOFF) << "input flow control kept";
+    EXPECT_FALSE(tio.c_iflag & IXON) << "XON/XOFF bytes of a frame would be swallowed";
+    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO | ISIG));
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B500000));
+    EXPECT_TRUE(port.close());
+  }
+  // A device without flow control gets none.
+  tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+  ASSERT_EQ(::tcsetattr(keeper, TCSANOW, &tio), 0);
+  demos::SerialPort port;
+  ASSERT_TRUE(port.open(pty.slave(), 500000));
+  ASSERT_EQ(::tcgetattr(keeper, &tio), 0);
+  EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+  EXPECT_TRUE(port.close());
+  ::close(keeper);
+}
+
 TEST(SerialPort, NoCallbackRunsAfterCloseOrClearing) {
   PtyPair pty;
   ASSERT_TRUE(pty.ok());

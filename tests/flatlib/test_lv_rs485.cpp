@@ -1,8 +1,10 @@
 // The RS485 path end to end over a pseudo-terminal: the serial port class
 // alone, then lv_init on the port with a minimal hand on the master side.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <termios.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -227,6 +229,34 @@ TEST(ComPort, WritesReachThePeerAndRefuseNothingToWrite) {
   port.close();
   EXPECT_FALSE(port.is_open());
   EXPECT_FALSE(port.write(bytes, sizeof bytes));
+}
+
+TEST(ComPort, SwitchesFlowControlOffWhateverTheDeviceHad) {
+  // A line left with RTS/CTS or XON/XOFF by another program would stall or
+  // eat frame bytes: the flat library's port runs without either.
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const int keeper = ::open(pty.slave_name().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(keeper, 0);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(keeper, &tio), 0);
+  tio.c_cflag |= CRTSCTS;
+  tio.c_iflag |= IXON | IXOFF | IXANY;
+  ASSERT_EQ(::tcsetattr(keeper, TCSANOW, &tio), 0);
+  ASSERT_EQ(::tcgetattr(keeper, &tio), 0);
+  if (!(tio.c_cflag & CRTSCTS)) {
+    ::close(keeper);
+    GTEST_SKIP() << "this kernel's pseudo-terminals do not keep CRTSCTS";
+  }
+  lv::ComPort port;
+  ASSERT_TRUE(port.open(pty.slave_name()));
+  ASSERT_EQ(::tcgetattr(keeper, &tio), 0);
+  EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+  EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | IXANY));
+  EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B500000));
+  port.close();
+  ::close(keeper);
 }
 
 TEST(ComPort, OpenIsExclusiveAndMissingPortsFail) {

@@ -1,6 +1,6 @@
 // Serial ports over POSIX termios: exclusive open, raw 8N1, non-blocking
-// reads, complete writes. errno is turned into the boolean and count results
-// of serial_port.h here and goes no further.
+// reads (or reads that wait in poll), complete writes. errno is turned into
+// the boolean and count results of serial_port.h here and goes no further.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -31,7 +31,7 @@ const RateCode kRates[] = {
     {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
     {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1500000, B1500000},
-    {2000000, B2000000},
+    {2000000, B2000000}, {3000000, B3000000}, {4000000, B4000000},
 };
 
 bool rate_code(unsigned baud, speed_t* code) {
@@ -117,17 +117,23 @@ int open_exclusive(const std::string& path) {
   return fd;
 }
 
-bool configure_raw_8n1(int fd, unsigned baud) {
+bool configure_raw_8n1(int fd, unsigned baud, FlowControl flow) {
   if (fd < 0) return false;
   speed_t code = 0;
   if (!rate_code(baud, &code)) return false;
   termios tio;
   std::memset(&tio, 0, sizeof tio);
   if (::tcgetattr(fd, &tio) != 0) return false;
+  const tcflag_t device_rtscts = tio.c_cflag & CRTSCTS;
+  // Raw also clears IXON: XON/XOFF bytes in a frame reach the reader.
   ::cfmakeraw(&tio);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
   tio.c_cflag |= CS8 | CREAD | CLOCAL;
-  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  if (flow == FlowControl::kKeepDevice) {
+    tio.c_cflag |= device_rtscts;
+  } else {
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  }
   // Reads return at once; the descriptor is non-blocking as well.
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
@@ -145,6 +151,22 @@ long read_available(int fd, uint8_t* dst, size_t capacity) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
     return -1;
   }
+}
+
+long read_within(int fd, uint8_t* dst, size_t capacity, int wait_ms) {
+  if (fd < 0 || !dst || capacity == 0) return -1;
+  pollfd p;
+  p.fd = fd;
+  p.events = POLLIN;
+  p.revents = 0;
+  const int r = ::poll(&p, 1, wait_ms);
+  if (r == 0) return 0;
+  if (r < 0) return errno == EINTR ? 0 : -1;
+  // Hang-up or error without data (the peer of a pseudo-terminal went away).
+  if (!(p.revents & POLLIN)) return -1;
+  // Readable yet nothing to read: end of file on a hung-up line.
+  const long n = read_available(fd, dst, capacity);
+  return n == 0 ? -1 : n;
 }
 
 bool write_all(int fd, const uint8_t* data, size_t length, int stall_timeout_ms) {

@@ -1,7 +1,8 @@
 // Serial ports over Win32 comm handles: "\\.\" + name opened for reading and
 // writing with share mode 0 (exclusive) and no overlapped I/O; only the rate,
 // 8 data bits, no parity and one stop bit are changed in the device's
-// settings; reads return at once; writes are synchronous; no purge.
+// settings, the device's flow control among those kept; reads return at
+// once; writes are synchronous; no purge.
 #include <windows.h>
 
 #include "kitserial/serial_port.h"
@@ -21,12 +22,15 @@ PortHandle open_exclusive(const std::string& path) {
   return reinterpret_cast<PortHandle>(h);
 }
 
-bool configure_raw_8n1(PortHandle port, unsigned baud) {
+bool configure_raw_8n1(PortHandle port, unsigned baud, FlowControl /*flow*/) {
   if (port == kClosedPort || baud == 0) return false;
   DCB dcb;
   ZeroMemory(&dcb, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(as_handle(port), &dcb)) return false;
+  // Either FlowControl keeps the device's: its flow-control fields
+  // (fOutxCtsFlow, fOutxDsrFlow, fDtrControl, fRtsControl, fOutX, fInX) and
+  // everything else but these four go back as GetCommState gave them.
   dcb.BaudRate = baud;
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
@@ -48,6 +52,14 @@ long read_available(PortHandle port, uint8_t* dst, size_t capacity) {
   DWORD got = 0;
   if (!::ReadFile(as_handle(port), dst, want, &got, nullptr)) return -1;
   return static_cast<long>(got);
+}
+
+long read_within(PortHandle port, uint8_t* dst, size_t capacity, int wait_ms) {
+  // The time-outs make every read return at once: waiting is a pause after
+  // an empty one.
+  const long n = read_available(port, dst, capacity);
+  if (n == 0 && wait_ms > 0) ::Sleep(static_cast<DWORD>(wait_ms));
+  return n;
 }
 
 bool write_all(PortHandle port, const uint8_t* data, size_t length, int /*stall_timeout_ms*/) {

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "named_first.h"
+
 namespace kitserial {
 namespace {
 
@@ -53,22 +55,21 @@ std::vector<std::string> numbered_devices(const char* prefix) {
   return out;
 }
 
+// /dev/ttyUSB*, /dev/ttyACM*, then the /dev/ttyS* that have a UART.
+std::vector<std::string> system_ports() {
+  std::vector<std::string> found;
+  for (const char* prefix : {"ttyUSB", "ttyACM"})
+    for (auto& p : numbered_devices(prefix))
+      if (is_char_device(p)) found.push_back(std::move(p));
+  for (auto& p : numbered_devices("ttyS"))
+    if (is_char_device(p) && has_uart(p)) found.push_back(std::move(p));
+  return found;
+}
+
 }  // namespace
 
 std::vector<std::string> list_serial_ports(const std::vector<std::string>& named) {
-  std::vector<std::string> ports;
-  auto add = [&ports](const std::string& p) {
-    if (std::find(ports.begin(), ports.end(), p) == ports.end()) ports.push_back(p);
-  };
-  for (const auto& p : named)
-    if (!p.empty() && is_char_device(p)) add(p);
-  for (const auto& p : numbered_devices("ttyUSB"))
-    if (is_char_device(p)) add(p);
-  for (const auto& p : numbered_devices("ttyACM"))
-    if (is_char_device(p)) add(p);
-  for (const auto& p : numbered_devices("ttyS"))
-    if (is_char_device(p) && has_uart(p)) add(p);
-  return ports;
+  return named_first(named, is_char_device, system_ports());
 }
 
 }  // namespace kitserial

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <cstring>
+
+#include "named_first.h"
 
 namespace kitserial {
 namespace {
@@ -58,16 +60,9 @@ std::vector<std::string> probed_ports() {
 }  // namespace
 
 std::vector<std::string> list_serial_ports(const std::vector<std::string>& named) {
-  std::vector<std::string> ports;
-  auto add = [&ports](const std::string& p) {
-    if (std::find(ports.begin(), ports.end(), p) == ports.end()) ports.push_back(p);
-  };
-  for (const auto& p : named)
-    if (!p.empty() && com_port_exists(p)) add(p);
   std::vector<std::string> listed = registry_ports();
   if (listed.empty()) listed = probed_ports();
-  for (const auto& p : listed) add(p);
-  return ports;
+  return named_first(named, com_port_exists, listed);
 }
 
 }  // namespace kitserial

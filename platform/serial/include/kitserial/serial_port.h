@@ -11,8 +11,9 @@
 //
 // Win32 backend (serial_win32.cpp): ports are COM names ("COM3"), opened as
 // "\\.\" + name with share mode 0; only the rate and 8N1 are changed in the
-// device's settings; reads return at once; a write is one synchronous
-// WriteFile (no stall time-out). The list probes COM1 to COM20.
+// device's settings (its flow control is always kept); reads return at once;
+// a write is one synchronous WriteFile (no stall time-out). The list probes
+// COM1 to COM20.
 //
 // Threads: one thread may read while another writes on the same port; the
 // caller serialises writes among themselves.
@@ -42,19 +43,40 @@ const PortHandle kClosedPort = -1;
 // or cannot be opened.
 PortHandle open_exclusive(const std::string& path);
 
-// Sets raw mode, 8 data bits, no parity, one stop bit, no flow control, the
-// receiver on, modem lines ignored, and `baud` in both directions. False
-// when the rate is not supported or the driver refuses the settings.
-bool configure_raw_8n1(PortHandle fd, unsigned baud);
+// What configure_raw_8n1 does with the device's flow control. The Win32
+// backend keeps the device's flow control in both cases: it writes only the
+// rate and 8N1 into the device's settings.
+enum class FlowControl {
+  // POSIX: RTS/CTS and XON/XOFF off, whatever the device had.
+  kOff,
+  // POSIX: the device's RTS/CTS setting and its input XON/XOFF (IXOFF) stay
+  // as they are. Output XON/XOFF (IXON) is off all the same: a binary frame
+  // may carry those bytes, and the driver would swallow them.
+  kKeepDevice,
+};
+
+// Sets raw mode, 8 data bits, no parity, one stop bit, flow control as
+// `flow` says, the receiver on, modem lines ignored, and `baud` in both
+// directions. False when the rate is not supported or the driver refuses
+// the settings.
+bool configure_raw_8n1(PortHandle fd, unsigned baud, FlowControl flow);
 
 // Reads what has arrived, at most `capacity` bytes, without waiting.
 // Returns the count (> 0), 0 when nothing is waiting, -1 on an error
 // (a vanished device, a hung-up pseudo-terminal).
 long read_available(PortHandle fd, uint8_t* dst, size_t capacity);
 
+// As read_available, but waits up to `wait_ms` for the first byte: 0 means
+// nothing came in that time. An error returns -1 at once, so a caller that
+// loops pauses itself after one.
+long read_within(PortHandle fd, uint8_t* dst, size_t capacity, int wait_ms);
+
+// stall_timeout_ms of write_all that waits for room as long as it takes.
+const int kNoStallTimeout = -1;
+
 // Writes all `length` bytes, waiting for room in the driver's buffer when it
-// is full; gives up when no byte can be written for `stall_timeout_ms`.
-// True only when every byte was written.
+// is full; gives up when no byte can be written for `stall_timeout_ms`
+// (never with kNoStallTimeout). True only when every byte was written.
 bool write_all(PortHandle fd, const uint8_t* data, size_t length, int stall_timeout_ms);
 
 // Releases the locks and closes the descriptor. kClosedPort: nothing.

@@ -214,6 +214,12 @@ std::vector<uint8_t> SimBus::outputs(int slave) const {
   return s ? s->applied_outputs() : std::vector<uint8_t>();
 }
 
+std::vector<std::vector<uint8_t>> SimBus::output_changes(int slave) const {
+  std::lock_guard<std::mutex> g(lock_);
+  const EscModel* s = at(slave);
+  return s ? s->output_changes() : std::vector<std::vector<uint8_t>>();
+}
+
 uint64_t SimBus::output_updates(int slave) const {
   std::lock_guard<std::mutex> g(lock_);
   const EscModel* s = at(slave);

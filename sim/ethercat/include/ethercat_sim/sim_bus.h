@@ -48,6 +48,7 @@ class SimBus {
   // Application side, slave 1..n.
   std::vector<uint8_t> outputs(int slave) const;
   uint64_t output_updates(int slave) const;
+  std::vector<std::vector<uint8_t>> output_changes(int slave) const;  // see EscModel
   void set_inputs(int slave, const std::vector<uint8_t>& data);
   uint16_t al_status(int slave) const;
   uint16_t al_status_code(int slave) const;

@@ -102,6 +102,14 @@ TEST(SimEsc, LogicalReadWriteCountsThreeAndAppliesOutputsOnlyInOp) {
   EXPECT_EQ(line.logical_write(12, 0, image2), 3);
   EXPECT_EQ(s.output_updates(), 1u);
   EXPECT_EQ(s.applied_outputs()[0], 0x55);
+  // The same image again is an update but no change; each new one is recorded.
+  EXPECT_EQ(line.logical_write(12, 0, image2), 3);
+  image2[0] = 0x56;
+  EXPECT_EQ(line.logical_write(12, 0, image2), 3);
+  ASSERT_EQ(s.output_changes().size(), 2u);
+  EXPECT_EQ(s.output_changes()[0][0], 0x55);
+  EXPECT_EQ(s.output_changes()[1][0], 0x56);
+  EXPECT_EQ(s.output_updates(), 3u);
   // A range that touches no FMMU is not counted.
   std::vector<uint8_t> far(4, 0);
   EXPECT_EQ(line.logical_write(12, 0x10000, far), 0);

@@ -52,13 +52,15 @@ struct Master::Impl {
 };
 
 // One datagram in one frame, resent every kTimeoutReturnUs while no reply
-// comes back, until `timeout_us` has passed. On a reply, copies its data back
+// comes back, until `timeout_us` has passed. Each send waits its full round
+// trip (or `timeout_us`, when shorter) counted from the send, so the call can
+// end up to one round trip after `timeout_us`. On a reply, copies its data back
 // into `data` (when not null) and returns its working counter; -1 when no
 // frame came back (or the port is closed).
 int transact(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,
              int timeout_us);
 
-// The same, sent once and awaited for the whole `timeout_us`: for reads
+// The same, sent once and awaited for `timeout_us` after the send: for reads
 // that change the slave (reading a mailbox empties it), where a resend would
 // lose the data the first read took.
 int transact_once(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,

@@ -27,10 +27,11 @@ int await_any_reply(Master::Impl& m, const SentShape* shapes, size_t n, int64_t 
 
 namespace {
 
-// Sends the datagram once and waits until `slice_end` for its reply. Returns
-// the working counter, -1 without a reply, -2 when the frame was not sent.
-int attempt(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,
-            int64_t slice_end) {
+// Sends the datagram once and waits for its reply up to `wait_us` after the
+// frame went out: time the thread lost before the send (preempted on a busy
+// machine) must not eat the slave's time to answer. Returns the working
+// counter, -1 without a reply, -2 when the frame was not sent.
+int attempt(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len, int wait_us) {
   FrameBuilder b;
   const uint8_t idx = m.take_index();
   const uint32_t address = static_cast<uint32_t>(adp) | (static_cast<uint32_t>(ado) << 16);
@@ -44,7 +45,7 @@ int attempt(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* d
   m.abandon_process_data();
   if (!send_frame(m, b, b.finish())) return -2;
   FrameView reply;
-  if (!await_reply(m, shape, slice_end, &reply)) return -1;
+  if (!await_reply(m, shape, monotonic_ns() + static_cast<int64_t>(wait_us) * 1000, &reply)) return -1;
   if (data != nullptr && len > 0) std::memcpy(data, reply.datagrams[0].data, len);
   return reply.datagrams[0].wkc;
 }
@@ -57,13 +58,14 @@ int transact(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* 
              int timeout_us) {
   if (!m.socket.is_open() || len > kMaxDatagramDataBytes) return -1;
   const int64_t end_ns = end_after(timeout_us);
+  // Each send gets a round trip's time, or the whole timeout when shorter.
+  const int wait_us = std::min(std::max(timeout_us, 1), kTimeoutReturnUs);
   for (;;) {
-    const int64_t slice_end = std::min(end_ns, monotonic_ns() + static_cast<int64_t>(kTimeoutReturnUs) * 1000);
-    const int wkc = attempt(m, cmd, adp, ado, data, len, slice_end);
+    const int wkc = attempt(m, cmd, adp, ado, data, len, wait_us);
     if (wkc >= 0) return wkc;
     if (wkc == -2) {
       // The link may be down for a moment; do not spin.
-      const int64_t pause_end = std::min(slice_end, monotonic_ns() + 200000);
+      const int64_t pause_end = std::min(end_ns, monotonic_ns() + 200000);
       while (monotonic_ns() < pause_end) sleep_us(50);
     }
     if (monotonic_ns() >= end_ns) return -1;
@@ -73,7 +75,7 @@ int transact(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* 
 int transact_once(Master::Impl& m, uint8_t cmd, uint16_t adp, uint16_t ado, uint8_t* data, uint16_t len,
                   int timeout_us) {
   if (!m.socket.is_open() || len > kMaxDatagramDataBytes) return -1;
-  const int wkc = attempt(m, cmd, adp, ado, data, len, end_after(timeout_us));
+  const int wkc = attempt(m, cmd, adp, ado, data, len, std::max(timeout_us, 1));
   return wkc >= 0 ? wkc : -1;
 }
 

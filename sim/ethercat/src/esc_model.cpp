@@ -360,7 +360,12 @@ void EscModel::end_frame() {
   outputs_written_ = false;
   // Outputs reach the hand only in OP; in SAFE-OP they stay in the safe state.
   if ((le16(&mem_[0x0130]) & 0x0F) != kOp) return;
-  std::memcpy(applied_outputs_.data(), &mem_[config_.output_sm_start], config_.output_bytes);
+  const uint8_t* image = &mem_[config_.output_sm_start];
+  if (!std::equal(applied_outputs_.begin(), applied_outputs_.end(), image)) {
+    if (output_changes_.size() >= kOutputChangesKept) output_changes_.erase(output_changes_.begin());
+    output_changes_.emplace_back(image, image + config_.output_bytes);
+  }
+  std::memcpy(applied_outputs_.data(), image, config_.output_bytes);
   ++output_updates_;
 }
 

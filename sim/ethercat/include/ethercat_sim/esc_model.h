@@ -33,6 +33,11 @@ class EscModel {
   // Application side.
   const std::vector<uint8_t>& applied_outputs() const { return applied_outputs_; }
   uint64_t output_updates() const { return output_updates_; }
+  // The last kOutputChangesKept images the application took that differed
+  // from the one before, oldest first: every command that reached the hand,
+  // however briefly it stood.
+  const std::vector<std::vector<uint8_t>>& output_changes() const { return output_changes_; }
+  static const size_t kOutputChangesKept = 64;
   void set_inputs(const uint8_t* data, size_t len);
   // Puts the slave into SAFE-OP with the error bit and `code`, as an SM
   // watchdog or a local fault does.
@@ -74,6 +79,7 @@ class EscModel {
   CoeMailbox mailbox_;
   std::vector<uint8_t> applied_outputs_;
   uint64_t output_updates_ = 0;
+  std::vector<std::vector<uint8_t>> output_changes_;
   bool outputs_written_ = false;
   uint64_t time_base_ns_ = 0;
   uint64_t last_output_write_ns_ = 0;

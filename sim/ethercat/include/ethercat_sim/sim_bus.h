@@ -3,7 +3,9 @@
 // start() opens a packet socket for EtherType 0x88A4 on the interface (in the
 // calling thread's network namespace) and starts the bus thread, which passes
 // every frame through the slaves in order and sends it back out, as a real
-// segment does. The owner calls stop() (or destroys the object), which joins
+// segment does. It returns once that thread runs, under a real-time policy
+// where the process may raise its priority, so that the slaves answer within
+// microseconds however busy the machine is. The owner calls stop() (or destroys the object), which joins
 // the thread. All other methods may be called from any thread.
 #ifndef ETHERCAT_SIM_SIM_BUS_H
 #define ETHERCAT_SIM_SIM_BUS_H
@@ -46,6 +48,7 @@ class SimBus {
   // Application side, slave 1..n.
   std::vector<uint8_t> outputs(int slave) const;
   uint64_t output_updates(int slave) const;
+  std::vector<std::vector<uint8_t>> output_changes(int slave) const;  // see EscModel
   void set_inputs(int slave, const std::vector<uint8_t>& data);
   uint16_t al_status(int slave) const;
   uint16_t al_status_code(int slave) const;
@@ -53,6 +56,10 @@ class SimBus {
 
   uint64_t frames_answered() const { return answered_.load(); }
   uint64_t garbage_sent() const { return garbage_sent_.load(); }
+  // True once the bus thread runs under a real-time policy, so that it
+  // answers within microseconds as a slave controller does even on a loaded
+  // machine; false where the process may not raise its priority.
+  bool realtime() const { return realtime_.load(); }
 
  private:
   void run();
@@ -67,6 +74,7 @@ class SimBus {
   std::thread thread_;
   std::atomic<bool> running_{false};
   std::atomic<bool> silent_{false};
+  std::atomic<bool> realtime_{false};
   std::atomic<int> wkc_frames_{0};
   std::atomic<int> wkc_delta_{0};
   std::atomic<int> garbage_frames_{0};

@@ -270,10 +270,9 @@ int build_rs485_request(HandCore& h, int request_type) { return build_on(h, kBus
 int build_can_request(HandCore& h, int request_type) { return build_on(h, kBusCan, request_type); }
 
 int send_servo_command(HandCore& h, int node_id, int position, int speed, int current) {
-    const std::array<uint8_t, 7> f = build_servo_frame(position, speed, current);
-    const std::vector<uint8_t> frame(f.begin(), f.end());
+    const std::array<uint8_t, 7> frame = build_servo_frame(position, speed, current);
     h.frame_log.log_frame(frame.data(), frame.size(), true);
-    send_can(h, static_cast<unsigned>(node_id), frame);
+    send_can(h, static_cast<unsigned>(node_id), frame.data(), frame.size());
     return kOk;
 }
 

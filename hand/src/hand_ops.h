@@ -87,6 +87,7 @@ int send_servo_command(HandCore& h, int node_id, int position, int speed, int cu
 void send_rpdo(HandCore& h, const std::vector<uint8_t>& buffer);
 void send_canfd(HandCore& h, unsigned id, const std::vector<uint8_t>& buffer, int flag);
 void send_can(HandCore& h, unsigned id, const std::vector<uint8_t>& buffer);
+void send_can(HandCore& h, unsigned id, const uint8_t* data, std::size_t len);
 // Queues one RS485 frame on the hand's bus context (or a one-off context) and
 // waits for its transmission; keeps the wire frame for the pre-send getter.
 bool submit_rs485_payload(HandCore& h, uint16_t function_code, uint8_t node_id, std::vector<uint8_t>& buffer);

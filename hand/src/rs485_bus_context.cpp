@@ -131,6 +131,8 @@ void RS485SharedBusContext::Impl::drain_requests() {
 
 void RS485SharedBusContext::Impl::worker_loop(std::shared_ptr<Impl> self) {
     Impl& s = *self;
+    // A poll's payload and frame keep their storage from one poll to the next.
+    std::vector<uint8_t> payload, frame;
     std::unique_lock<std::mutex> lock(s.state_mutex);
     for (;;) {
         bool have_request = false;
@@ -176,7 +178,7 @@ void RS485SharedBusContext::Impl::worker_loop(std::shared_ptr<Impl> self) {
             complete_request(request.result, result);
         } else if (poll_target) {
             uint16_t function_code = 0;
-            std::vector<uint8_t> payload;
+            payload.clear();
             bool wanted = false;
             {
                 std::lock_guard<std::mutex> ep_lock(poll_target->mutex);
@@ -191,7 +193,8 @@ void RS485SharedBusContext::Impl::worker_loop(std::shared_ptr<Impl> self) {
             if (wanted) {
                 sent = true;
                 try {
-                    s.transmit(build_frame(function_code, poll_target->node_id, payload));
+                    build_frame(function_code, poll_target->node_id, payload, frame);
+                    s.transmit(frame);
                 } catch (...) {
                     // Building the frame can only fail to allocate; the turn is spent.
                 }

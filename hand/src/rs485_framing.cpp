@@ -25,6 +25,13 @@ bool crc_matches(const uint8_t* frame, std::size_t len) {
 
 std::vector<uint8_t> build_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> frame;
+    build_frame(function_code, node_id, payload, frame);
+    return frame;
+}
+
+void build_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload,
+                 std::vector<uint8_t>& frame) {
+    frame.clear();
     frame.reserve(payload.size() + 4);
     // Codes above 0x0FFF (OTA, 0x9000) carry their function in the high byte;
     // the others (0x500, 0x600) in bits 4..11.
@@ -35,7 +42,6 @@ std::vector<uint8_t> build_frame(uint16_t function_code, uint8_t node_id, const 
     const uint16_t crc = crc16_modbus(frame.data(), frame.size());
     frame.push_back(static_cast<uint8_t>(crc & 0xFF));
     frame.push_back(static_cast<uint8_t>(crc >> 8));
-    return frame;
 }
 
 bool rs485_frame_intact(ByteView frame) {

@@ -25,6 +25,9 @@ constexpr uint8_t kRs485StartOta = 'p';
 
 // The complete wire frame of one request.
 std::vector<uint8_t> build_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload);
+// Same into frame, whose storage is reused (the bus worker's polls).
+void build_frame(uint16_t function_code, uint8_t node_id, const std::vector<uint8_t>& payload,
+                 std::vector<uint8_t>& frame);
 
 // A whole frame longer than 3 bytes whose last two bytes are the CRC of the
 // bytes before them.

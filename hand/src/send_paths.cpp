@@ -27,17 +27,21 @@ void send_canfd(HandCore& h, unsigned id, const std::vector<uint8_t>& buffer, in
 }
 
 void send_can(HandCore& h, unsigned id, const std::vector<uint8_t>& buffer) {
+    send_can(h, id, buffer.data(), buffer.size());
+}
+
+void send_can(HandCore& h, unsigned id, const uint8_t* data, std::size_t len) {
     if (h.dry_run.load()) {
         // Dry run keeps every frame of a request as [u32 LE id, bytes].
         uint8_t id_bytes[4];
         write_le32(id_bytes, id);
         std::lock_guard<std::mutex> lock(h.last_can_mutex);
         h.last_can.insert(h.last_can.end(), id_bytes, id_bytes + 4);
-        h.last_can.insert(h.last_can.end(), buffer.begin(), buffer.end());
+        h.last_can.insert(h.last_can.end(), data, data + len);
         return;
     }
     send_can_callback* fn = h.active_send_can;
-    if (fn && *fn) (*fn)(id, buffer.data(), static_cast<unsigned>(buffer.size()));
+    if (fn && *fn) (*fn)(id, data, static_cast<unsigned>(len));
 }
 
 bool submit_rs485_payload(HandCore& h, uint16_t function_code, uint8_t node_id, std::vector<uint8_t>& buffer) {

@@ -138,6 +138,7 @@ class Rs485Rig {
  public:
   Rs485Rig(const std::vector<simhand::SimHandConfig>& configs, bool shared, uint64_t seed = 11)
       : link(seed) {
+    send_times.reserve(kSendTimesKept);
     line.reset(new simhand::SimRs485Line([this](const uint8_t* d, size_t n) { link.to_host.push(0, d, n); }));
     for (const auto& c : configs) {
       models.push_back(std::make_shared<simhand::DeviceModel>(c));
@@ -151,7 +152,7 @@ class Rs485Rig {
     send_ = [this](const uint8_t* d, unsigned n) {
       {
         std::lock_guard<std::mutex> lock(send_times_mutex);
-        send_times.push_back(std::chrono::steady_clock::now());
+        if (send_times.size() < kSendTimesKept) send_times.push_back(std::chrono::steady_clock::now());
       }
       return link.to_device.push(0, d, n);
     };
@@ -180,7 +181,10 @@ class Rs485Rig {
   std::unique_ptr<simhand::SimRs485Line> line;
   std::unique_ptr<morvx::RS485SharedBus> bus;
   std::vector<std::unique_ptr<morvx::Morvane>> hands;
-  // When the library's send function ran.
+  // When the library's send function ran: the first kSendTimesKept times
+  // since the last clear(), in storage reserved once, so a long run does not
+  // grow (the library sends about 35 frames a second on a polled bus).
+  static constexpr size_t kSendTimesKept = 1024;
   std::mutex send_times_mutex;
   std::vector<std::chrono::steady_clock::time_point> send_times;
 
@@ -200,8 +204,8 @@ class EthercatRig {
                        std::chrono::microseconds period = 2ms)
       : link(seed), model(std::make_shared<simhand::DeviceModel>(config)), sim(model), rx_(64, 0) {
     link.to_device.set_sink([this](const simhand::Packet& p) {
-      const std::vector<uint8_t> tx = sim.exchange(p.data.data(), p.data.size(), simhand::SimClock::now());
-      link.to_host.push(0, tx.data(), tx.size());
+      sim.exchange(p.data.data(), p.data.size(), simhand::SimClock::now(), tx_);
+      link.to_host.push(0, tx_, sizeof tx_);
     });
     link.to_host.set_sink([this](const simhand::Packet& p) {
       if (hand && decoding.load()) hand->set_tpdo_data_decode(p.data.data(), static_cast<int>(p.data.size()));
@@ -216,11 +220,11 @@ class EthercatRig {
     link.start();
     cycle_ = std::thread([this, period] {
       std::unique_lock<std::mutex> lock(stop_mutex_);
+      std::vector<uint8_t> image;  // keeps its storage from cycle to cycle
       while (!stop_) {
-        std::vector<uint8_t> image;
         {
           std::lock_guard<std::mutex> rx(rx_mutex_);
-          image = rx_;
+          image.assign(rx_.begin(), rx_.end());
         }
         link.to_device.push(0, image.data(), image.size());
         stop_cv_.wait_for(lock, period, [this] { return stop_; });
@@ -255,6 +259,7 @@ class EthercatRig {
   morvx::send_data_callback send_;
   std::mutex rx_mutex_;
   std::vector<uint8_t> rx_;
+  uint8_t tx_[simhand::kTxpdoImageSize] = {};  // the link's delivery thread's
   std::mutex stop_mutex_;
   std::condition_variable stop_cv_;
   bool stop_ = false;

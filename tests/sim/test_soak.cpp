@@ -8,13 +8,17 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -33,13 +37,36 @@ int long_run_minutes() {
   return minutes > 0 ? minutes : 0;
 }
 
+// Read with open() and read() rather than stdio, which would allocate a
+// stream and its buffer at every sample and so take part in what it measures.
 long resident_kib() {
-  long pages = 0, resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
+  char text[128];
+  ssize_t n = -1;
+  const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
   }
+  if (n <= 0) return 0;
+  text[n] = '\0';
+  long pages = 0, resident = 0;
+  if (std::sscanf(text, "%ld %ld", &pages, &resident) != 2) return 0;
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// What the allocator holds from the system and what of it is in use, to
+// tell heap growth from resident pages the allocator merely touched. A
+// sanitizer's own allocator stands in for glibc's, which then holds nothing.
+std::string heap_figures() {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33) && !defined(KIT_SANITIZER_BUILD)
+  const struct mallinfo2 m = mallinfo2();
+  char text[96];
+  std::snprintf(text, sizeof text, ", heap %zu KiB in use of %zu KiB held", m.uordblks / 1024,
+                (m.arena + m.hblkhd) / 1024);
+  return text;
+#else
+  return {};
+#endif
 }
 
 // CAN, CAN-FD and EtherCAT frames carry their own CRC in hardware: a
@@ -115,6 +142,15 @@ TEST(Soak, EveryBusFullRateReadersCommandsAndFaults) {
       h->set_enable(0, 1);
     }
 
+    // The deepest queue of any simulated wire: a backlog the machine's load
+    // let build up shows here.
+    const auto deepest_queue = [&] {
+      uint64_t most = 0;
+      for (simhand::SimLink* l : {&canfd.link, &rs485.link, &ecat.link, &can.link})
+        most = std::max({most, l->to_device.counters().deepest, l->to_host.counters().deepest});
+      return static_cast<unsigned long long>(most);
+    };
+
     std::atomic<bool> stop{false};
     std::vector<std::thread> readers;
     for (int r = 0; r < 4; ++r) {
@@ -130,8 +166,9 @@ TEST(Soak, EveryBusFullRateReadersCommandsAndFaults) {
     }
 
     const int long_minutes = long_run_minutes();
-    // The simulated devices and links allocate on their own threads all the
-    // time; their allocator arenas take minutes to settle.
+    // Buffers that keep their storage (the library's, the simulator's) reach
+    // their size, and every slot of the links' queues has been used, during
+    // the warm-up.
     const std::chrono::seconds warm_up(long_minutes ? 180 : 20);
     const std::chrono::seconds duration = long_minutes ? warm_up + std::chrono::minutes(long_minutes)
                                                        : std::chrono::seconds(60);
@@ -188,9 +225,10 @@ TEST(Soak, EveryBusFullRateReadersCommandsAndFaults) {
         rss_peak_after = std::max(rss_peak_after, rss);
       }
       if (std::chrono::steady_clock::now() >= next_report) {
-        std::printf("soak: minute %d: RSS %ld KiB, growth since warm-up %ld KiB, %llu reader passes\n",
+        std::printf("soak: minute %d: RSS %ld KiB, growth since warm-up %ld KiB%s, deepest link queue %llu, "
+                    "%llu reader passes\n",
                     static_cast<int>(std::chrono::duration_cast<std::chrono::minutes>(elapsed).count()),
-                    resident_kib(), rss_peak_after - rss_after_warm_up,
+                    resident_kib(), rss_peak_after - rss_after_warm_up, heap_figures().c_str(), deepest_queue(),
                     static_cast<unsigned long long>(totals.reads.load()));
         std::fflush(stdout);
         next_report += std::chrono::minutes(1);

@@ -219,22 +219,24 @@ int DeviceModel::save_count() const {
   return save_count_;
 }
 
-std::vector<uint8_t> DeviceModel::handle_ota(const uint8_t* data, size_t len) {
+size_t DeviceModel::handle_ota(const uint8_t* data, size_t len, uint8_t (&reply)[kMaxOtaReply]) {
   std::lock_guard<std::mutex> lock(mutex_);
-  ota_.emplace_back(data, data + len);
-  if (ota_.size() > 256) ota_.erase(ota_.begin());
-  const size_t n = std::min<size_t>(len, 62);
-  std::vector<uint8_t> reply;
-  reply.reserve(n + 2);
-  reply.push_back(0xA5);
-  reply.push_back(static_cast<uint8_t>(n));
-  reply.insert(reply.end(), data, data + n);
-  return reply;
+  if (ota_.size() < kOtaKept) ota_.emplace_back();
+  ota_[ota_next_].assign(data, data + len);
+  ota_next_ = (ota_next_ + 1) % kOtaKept;
+  const size_t n = std::min<size_t>(len, kMaxOtaReply - 2);
+  reply[0] = 0xA5;
+  reply[1] = static_cast<uint8_t>(n);
+  std::copy(data, data + n, reply + 2);
+  return n + 2;
 }
 
 std::vector<std::vector<uint8_t>> DeviceModel::ota_received() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return ota_;
+  if (ota_.size() < kOtaKept) return ota_;
+  std::vector<std::vector<uint8_t>> in_order(ota_.begin() + static_cast<long>(ota_next_), ota_.end());
+  in_order.insert(in_order.end(), ota_.begin(), ota_.begin() + static_cast<long>(ota_next_));
+  return in_order;
 }
 
 void DeviceModel::advance_to(SimClock::time_point now) {

@@ -9,7 +9,8 @@ namespace simhand {
 
 SimEthercatHand::SimEthercatHand(std::shared_ptr<DeviceModel> model) : model_(std::move(model)) {}
 
-std::vector<uint8_t> SimEthercatHand::exchange(const uint8_t* rx, size_t len, SimClock::time_point now) {
+void SimEthercatHand::exchange(const uint8_t* rx, size_t len, SimClock::time_point now,
+                               uint8_t (&tx)[kTxpdoImageSize]) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (rx && len >= 2 && (last_rx_.size() != len || !std::equal(rx, rx + len, last_rx_.begin()))) {
     last_rx_.assign(rx, rx + len);
@@ -28,7 +29,13 @@ std::vector<uint8_t> SimEthercatHand::exchange(const uint8_t* rx, size_t len, Si
   model_->advance_to(now);
   const uint8_t code = selected_[next_ % selected_.size()];
   next_ = (next_ + 1) % selected_.size();
-  return build_txpdo_image(model_->snapshot(), code);
+  build_txpdo_image(model_->snapshot(), code, tx);
+}
+
+std::vector<uint8_t> SimEthercatHand::exchange(const uint8_t* rx, size_t len, SimClock::time_point now) {
+  uint8_t tx[kTxpdoImageSize];
+  exchange(rx, len, now, tx);
+  return std::vector<uint8_t>(tx, tx + sizeof tx);
 }
 
 std::vector<uint8_t> SimEthercatHand::selected_codes() const {

@@ -13,6 +13,7 @@ constexpr size_t kPollLength = 6;
 constexpr size_t kCommandLength = 68;   // 64-byte payload
 constexpr size_t kParamLength = 12;     // 8-byte payload
 constexpr size_t kMaxOtaLength = 68;    // 64-byte payload
+constexpr size_t kMaxFrameLength = std::max(kCommandLength, kMaxOtaLength);
 
 bool crc_ok(const uint8_t* f, size_t len) {
   return len >= 4 && modbus_crc(f, len - 2) == get_u16(f + len - 2);
@@ -83,10 +84,11 @@ void SimRs485Line::on_host_bytes(const uint8_t* data, size_t len) {
       buffer_.erase(buffer_.begin());
       continue;
     }
-    std::vector<uint8_t> frame(buffer_.begin(), buffer_.begin() + static_cast<long>(length));
+    uint8_t frame[kMaxFrameLength];
+    std::copy(buffer_.begin(), buffer_.begin() + static_cast<long>(length), frame);
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<long>(length));
     frames_ok_.fetch_add(1);
-    handle_frame(frame.data(), frame.size());
+    handle_frame(frame, length);
   }
 }
 
@@ -111,22 +113,25 @@ void SimRs485Line::handle_frame(const uint8_t* f, size_t len) {
     case 0x50:
       if (n == 2) {  // poll: [reply code, joint count]
         model->advance_to(SimClock::now());
-        const std::vector<uint8_t> body = build_status_reply(model->snapshot(), payload[0]);
-        if (!body.empty() && !silent) reply('H', node, body, true);
+        uint8_t body[kMaxStatusReply];
+        const size_t body_len = build_status_reply(model->snapshot(), payload[0], body);
+        if (body_len > 0 && !silent) reply('H', node, body, body_len, true);
       } else {
-        std::vector<uint8_t> body(payload, payload + n);
+        uint8_t body[kCommandLength - 4];
+        std::copy(payload, payload + n, body);
         body[0] &= 0x7F;  // 0x81, 0x8B, 0xA0 on this line
-        apply_command_body(*model, body.data(), body.size(), static_cast<size_t>(model->config().joint_count));
+        apply_command_body(*model, body, n, static_cast<size_t>(model->config().joint_count));
       }
       break;
     case 0x60: {
       uint8_t r[8];
-      if (model->handle_param_request(payload, n, r) && !silent) reply('X', node, std::vector<uint8_t>(r, r + 8), false);
+      if (model->handle_param_request(payload, n, r) && !silent) reply('X', node, r, sizeof r, false);
       break;
     }
     case 0x90: {
-      const std::vector<uint8_t> r = model->handle_ota(payload, n);
-      if (!silent) reply('p', node, r, true);
+      uint8_t r[kMaxOtaReply];
+      const size_t r_len = model->handle_ota(payload, n, r);
+      if (!silent) reply('p', node, r, r_len, true);
       break;
     }
     default:
@@ -136,15 +141,18 @@ void SimRs485Line::handle_frame(const uint8_t* f, size_t len) {
 
 // [start, node, body[0], D, body[2..], CRC]: for 'H' and 'p' the second body
 // byte becomes D, the count of bytes up to the CRC.
-void SimRs485Line::reply(uint8_t start, uint8_t node, const std::vector<uint8_t>& body, bool length_byte) {
-  std::vector<uint8_t> f;
-  f.reserve(body.size() + 4);
-  f.push_back(start);
-  f.push_back(node);
-  f.insert(f.end(), body.begin(), body.end());
-  if (length_byte && f.size() >= 4) f[3] = static_cast<uint8_t>(f.size() - 4);
-  push_u16(f, modbus_crc(f.data(), f.size()));
-  if (output_) output_(f.data(), f.size());
+// Bodies are at most 64 bytes (status and OTA replies).
+void SimRs485Line::reply(uint8_t start, uint8_t node, const uint8_t* body, size_t len, bool length_byte) {
+  uint8_t f[kMaxStatusReply + 4];
+  len = std::min(len, kMaxStatusReply);
+  f[0] = start;
+  f[1] = node;
+  std::copy(body, body + len, f + 2);
+  size_t size = len + 2;
+  if (length_byte && size >= 4) f[3] = static_cast<uint8_t>(size - 4);
+  put_u16(f + size, modbus_crc(f, size));
+  size += 2;
+  if (output_) output_(f, size);
 }
 
 }  // namespace simhand

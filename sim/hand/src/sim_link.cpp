@@ -3,8 +3,21 @@
 #include <algorithm>
 
 namespace simhand {
+namespace {
 
-SimPipe::SimPipe(uint64_t seed) : rng_(seed) {}
+// Room made up front: about a second of the busiest report stream, in
+// slots that hold a frame of any bus but EtherCAT without growing.
+constexpr size_t kPreparedItems = 4096;
+constexpr size_t kPreparedBytes = 72;
+constexpr size_t kMaxJoined = 4096;  // a byte stream joins what is due up to this
+
+}  // namespace
+
+SimPipe::SimPipe(uint64_t seed) : ring_(kPreparedItems), rng_(seed) {
+  for (Item& item : ring_) item.packet.data.reserve(kPreparedBytes);
+  out_.data.reserve(kMaxJoined + kPreparedBytes);
+  chunk_.data.reserve(kPreparedBytes);
+}
 
 SimPipe::~SimPipe() { stop(); }
 
@@ -44,7 +57,8 @@ void SimPipe::stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     running_ = false;
-    queue_.clear();
+    head_ = 0;
+    count_ = 0;
   }
   cv_.notify_all();
   if (thread_.joinable()) thread_.join();
@@ -60,10 +74,12 @@ bool SimPipe::push(uint32_t id, const uint8_t* data, size_t len, bool extended) 
     ++counters_.dropped;
     return true;
   }
-  Item item;
+  reserve_items(2);  // the packet and perhaps its duplicate
+  Item& item = item_at(count_);
   item.packet.id = id;
   item.packet.extended = extended;
   if (data && len) item.packet.data.assign(data, data + len);
+  else item.packet.data.clear();
   if (corrupt_next_ > 0 && !item.packet.data.empty()) {
     --corrupt_next_;
     item.packet.data[item.packet.data.size() / 2] ^= 0x5A;
@@ -84,18 +100,24 @@ bool SimPipe::push(uint32_t id, const uint8_t* data, size_t len, bool extended) 
   last_due_ = due;
   item.due = due;
   const bool twice = faults_.duplicate > 0 && unit(rng_) < faults_.duplicate;
+  ++count_;
   if (twice) {
-    queue_.push_back(item);
+    Item& copy = item_at(count_);
+    copy.due = item.due;
+    copy.packet.id = item.packet.id;
+    copy.packet.extended = item.packet.extended;
+    copy.packet.data.assign(item.packet.data.begin(), item.packet.data.end());
+    ++count_;
     ++counters_.duplicated;
   }
-  queue_.push_back(std::move(item));
+  counters_.deepest = std::max<uint64_t>(counters_.deepest, count_);
   cv_.notify_all();
   return true;
 }
 
 bool SimPipe::wait_idle(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return cv_.wait_for(lock, timeout, [this] { return queue_.empty() && !busy_; });
+  return cv_.wait_for(lock, timeout, [this] { return count_ == 0 && !busy_; });
 }
 
 PipeCounters SimPipe::counters() const {
@@ -106,38 +128,56 @@ PipeCounters SimPipe::counters() const {
 void SimPipe::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (running_) {
-    if (queue_.empty()) {
+    if (count_ == 0) {
       cv_.wait(lock);
       continue;
     }
-    const auto due = queue_.front().due;
+    const auto due = item_at(0).due;
     if (std::chrono::steady_clock::now() < due) {
       cv_.wait_until(lock, due);
       continue;
     }
-    Packet packet = std::move(queue_.front().packet);
-    queue_.pop_front();
+    pop_into(out_);
     // A byte stream has no packet boundaries: what is due by now goes out
     // as one run of bytes, cut at random below.
     if (faults_.max_chunk > 0) {
       const auto now = std::chrono::steady_clock::now();
-      while (!queue_.empty() && queue_.front().due <= now && packet.data.size() < 4096) {
-        const std::vector<uint8_t>& more = queue_.front().packet.data;
-        packet.data.insert(packet.data.end(), more.begin(), more.end());
-        queue_.pop_front();
+      while (count_ > 0 && item_at(0).due <= now && out_.data.size() < kMaxJoined) {
+        const std::vector<uint8_t>& more = item_at(0).packet.data;
+        out_.data.insert(out_.data.end(), more.begin(), more.end());
+        head_ = (head_ + 1) % ring_.size();
+        --count_;
       }
     }
     busy_ = true;
-    deliver(packet);  // unlocks around the sink
+    deliver(out_);  // unlocks around the sink
     busy_ = false;
     cv_.notify_all();
   }
 }
 
+void SimPipe::reserve_items(size_t n) {
+  if (count_ + n <= ring_.size()) return;
+  std::vector<Item> grown(std::max<size_t>(16, 2 * (count_ + n)));
+  for (size_t i = 0; i < ring_.size(); ++i) grown[i] = std::move(item_at(i));
+  ring_.swap(grown);
+  head_ = 0;
+}
+
+void SimPipe::pop_into(Packet& out) {
+  Item& front = item_at(0);
+  out.id = front.packet.id;
+  out.extended = front.packet.extended;
+  out.data.assign(front.packet.data.begin(), front.packet.data.end());  // each keeps its storage
+  head_ = (head_ + 1) % ring_.size();
+  --count_;
+}
+
 // Called with the lock held; releases it while the sink runs.
 void SimPipe::deliver(Packet& packet) {
   Sink sink = sink_;
-  std::vector<size_t> cuts;
+  std::vector<size_t>& cuts = cuts_;
+  cuts.clear();
   if (faults_.max_chunk > 0 && packet.data.size() > 1) {
     std::uniform_int_distribution<size_t> size(1, faults_.max_chunk);
     for (size_t at = 0; at < packet.data.size();) {
@@ -155,11 +195,10 @@ void SimPipe::deliver(Packet& packet) {
       size_t from = 0;
       cuts.push_back(packet.data.size());
       for (size_t to : cuts) {
-        Packet chunk;
-        chunk.id = packet.id;
-        chunk.extended = packet.extended;
-        chunk.data.assign(packet.data.begin() + static_cast<long>(from), packet.data.begin() + static_cast<long>(to));
-        sink(chunk);
+        chunk_.id = packet.id;
+        chunk_.extended = packet.extended;
+        chunk_.data.assign(packet.data.begin() + static_cast<long>(from), packet.data.begin() + static_cast<long>(to));
+        sink(chunk_);
         from = to;
       }
     }

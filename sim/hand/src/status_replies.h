@@ -4,21 +4,26 @@
 #ifndef SIMHAND_STATUS_REPLIES_H
 #define SIMHAND_STATUS_REPLIES_H
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "simhand/device_model.h"
 
 namespace simhand {
 
-// [code, count, body...]: count is the joint count for joint reports and the
-// item count for tactile reports. Empty for a code the controller does not
-// report.
-std::vector<uint8_t> build_status_reply(const ModelSnapshot& s, uint8_t code);
+// The longest status reply (a joint report of 8 slots, a tactile report of
+// five 12-byte items) fits one CAN-FD frame.
+constexpr size_t kMaxStatusReply = 64;
 
-// EtherCAT TxPDO image of 192 bytes for layout code 0x00, 0x40 or 0x41
-// (other codes: the code byte and zeros).
-std::vector<uint8_t> build_txpdo_image(const ModelSnapshot& s, uint8_t code);
+// Writes [code, count, body...] into out and returns its length: count is
+// the joint count for joint reports and the item count for tactile reports.
+// 0 for a code the controller does not report. The report threads call this
+// every period, so it writes into the caller's storage.
+size_t build_status_reply(const ModelSnapshot& s, uint8_t code, uint8_t (&out)[kMaxStatusReply]);
+
+// Writes the EtherCAT TxPDO image for layout code 0x00, 0x40 or 0x41 (other
+// codes: the code byte and zeros).
+void build_txpdo_image(const ModelSnapshot& s, uint8_t code, uint8_t (&img)[kTxpdoImageSize]);
 
 }  // namespace simhand
 

@@ -6,6 +6,7 @@
 // Threads: on_host_frame() from any thread (the link's delivery thread);
 // the report thread started by start() calls tick() every period and the
 // reply function on that thread. stop() joins it; the destructor stops.
+// Reports are built in fixed storage: a tick allocates nothing.
 #ifndef SIMHAND_CANFD_HAND_H
 #define SIMHAND_CANFD_HAND_H
 
@@ -47,7 +48,7 @@ class SimCanfdHand {
   int64_t last_report_ns() const { return last_report_ns_.load(std::memory_order_acquire); }
 
  private:
-  void send(uint32_t id, const std::vector<uint8_t>& body, bool extended);
+  void send(uint32_t id, const uint8_t* body, size_t len, bool extended);
   void run(std::chrono::microseconds period);
 
   std::shared_ptr<DeviceModel> model_;

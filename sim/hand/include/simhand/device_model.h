@@ -42,6 +42,9 @@ enum JointCommand : uint8_t {
 
 constexpr int kMaxJoints = 16;
 constexpr int kSensorItems = 7;  // report items 0..5 are the fingers, 6 the palm
+constexpr size_t kMaxOtaReply = 64;
+constexpr size_t kTxpdoImageSize = 192;  // EtherCAT TxPDO image
+constexpr size_t kOtaKept = 256;
 
 struct JointSnapshot {
   int32_t position = 0;     // device units, rounded
@@ -89,8 +92,10 @@ class DeviceModel {
 
   // ---- OTA ----
   // Reply to one OTA data frame: [0xA5, n, first n data bytes] (n at most 62),
-  // so a reply never exceeds 64 bytes and byte 1 counts what follows.
-  std::vector<uint8_t> handle_ota(const uint8_t* data, size_t len);
+  // so a reply never exceeds 64 bytes and byte 1 counts what follows. Writes
+  // the reply and returns its length.
+  size_t handle_ota(const uint8_t* data, size_t len, uint8_t (&reply)[kMaxOtaReply]);
+  // The last kOtaKept OTA data frames, oldest first.
   std::vector<std::vector<uint8_t>> ota_received() const;
 
   // ---- time ----
@@ -133,7 +138,9 @@ class DeviceModel {
   std::map<std::pair<uint16_t, uint8_t>, uint16_t> saved_;
   bool save_armed_ = false;
   int save_count_ = 0;
+  // A ring of the last kOtaKept frames; its slots keep their storage.
   std::vector<std::vector<uint8_t>> ota_;
+  size_t ota_next_ = 0;
   SimClock::time_point last_{};
   bool clock_started_ = false;
   uint32_t tactile_frame_ = 0;

@@ -24,7 +24,9 @@ class SimEthercatHand {
 
   DeviceModel& model() { return *model_; }
   // One cycle: applies a changed RxPDO image, advances the model to now and
-  // returns the next TxPDO image (192 bytes).
+  // writes the next TxPDO image into tx.
+  void exchange(const uint8_t* rx, size_t len, SimClock::time_point now, uint8_t (&tx)[kTxpdoImageSize]);
+  // Same, returning the image.
   std::vector<uint8_t> exchange(const uint8_t* rx, size_t len, SimClock::time_point now);
   std::vector<uint8_t> selected_codes() const;
   uint64_t images_applied() const;

@@ -52,7 +52,7 @@ class SimRs485Line {
     uint64_t polls = 0;
   };
   void handle_frame(const uint8_t* frame, size_t len);
-  void reply(uint8_t start, uint8_t node, const std::vector<uint8_t>& body, bool length_byte);
+  void reply(uint8_t start, uint8_t node, const uint8_t* body, size_t len, bool length_byte);
 
   OutputFn output_;
   mutable std::mutex mutex_;

@@ -8,6 +8,12 @@
 // on the pipe's thread only, one packet (or chunk) at a time. stop() joins
 // the thread; packets pushed afterwards are dropped. The owner (a test
 // fixture) stops the pipes before it destroys what the sinks call into.
+//
+// Queued packets and the packet being delivered keep their storage from one
+// packet to the next, and the queue's slots are made when the pipe is: a
+// running pipe does not allocate unless its queue outgrows them, nor does
+// its memory grow when a loaded machine lets a backlog build up for a while
+// (a soak runs millions of packets through it).
 #ifndef SIMHAND_SIM_LINK_H
 #define SIMHAND_SIM_LINK_H
 
@@ -15,7 +21,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <random>
@@ -44,6 +49,7 @@ struct Packet {
 
 struct PipeCounters {
   uint64_t pushed = 0, delivered = 0, dropped = 0, duplicated = 0, corrupted = 0, chunks = 0;
+  uint64_t deepest = 0;  // the most packets queued at once
 };
 
 class SimPipe {
@@ -79,11 +85,23 @@ class SimPipe {
     Packet packet;
   };
   void run();
+  // Makes room for n more items without moving the ones queued later.
+  void reserve_items(size_t n);
+  Item& item_at(size_t i) { return ring_[(head_ + i) % ring_.size()]; }
+  // Copies the oldest item's packet into out and takes it off the queue.
+  void pop_into(Packet& out);
   void deliver(Packet& packet);
 
   mutable std::mutex mutex_;
   std::condition_variable cv_;
-  std::deque<Item> queue_;
+  // Queue in a ring: count_ items from head_; slots keep their bytes' storage.
+  std::vector<Item> ring_;
+  size_t head_ = 0;
+  size_t count_ = 0;
+  // The delivery thread's own: the packet due, one chunk of it, the cuts.
+  Packet out_;
+  Packet chunk_;
+  std::vector<size_t> cuts_;
   Sink sink_;
   FaultConfig faults_;
   std::mt19937_64 rng_;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "canfd_frames.h"
+#include "lv_identity.h"
 #include "lv_instance.h"
 #include "morvane_lv/morvane_lv.h"
 #include "simadapter/sim_adapter.h"
@@ -28,6 +29,8 @@
 namespace {
 
 using flatlib_test::wait_for;
+using flatlib_test::wait_for_firmware;
+using flatlib_test::wait_for_hand_direction;
 using std::chrono::milliseconds;
 
 // ---- transmit records and length codes (golden values by hand) ----------
@@ -179,11 +182,9 @@ TEST_F(LvCanfd, OpensIdentifiesSendsAndDecodes) {
   EXPECT_TRUE(adapter->fd_record_mode());
 
   float fw = 0;
-  EXPECT_EQ(lv_get_firmware_version(&fw), 0);
-  EXPECT_NEAR(fw, 1.45f, 1e-4);
+  EXPECT_TRUE(wait_for_firmware(1.45f, &fw)) << "firmware " << fw;
   int dir = -1;
-  EXPECT_EQ(lv_get_hand_direction(&dir), 0);
-  EXPECT_EQ(dir, 1);
+  EXPECT_TRUE(wait_for_hand_direction(1, &dir)) << "direction " << dir;
 
   // Every frame the host sent went out as CAN-FD without bit-rate switch.
   const auto frames = hand_->frames();

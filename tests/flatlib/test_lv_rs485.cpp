@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "com_port.h"
+#include "lv_identity.h"
 #include "lv_instance.h"
 #include "morvane_lv/morvane_lv.h"
 #include "pty_hand.h"
@@ -26,6 +27,8 @@ namespace {
 using flatlib_test::Pty;
 using flatlib_test::PtyHand;
 using flatlib_test::wait_for;
+using flatlib_test::wait_for_firmware;
+using flatlib_test::wait_for_hand_type;
 using std::chrono::milliseconds;
 
 // Serial lock files of this test go to a directory of its own, set before
@@ -333,14 +336,12 @@ TEST_F(LvRs485, OpensIdentifiesPollsAndDecodes) {
   hand_->set_position(6, 4321);
   ASSERT_EQ(lv_init(2, index, 1), 0);
   EXPECT_EQ(lv_is_connected(), 1);
-  EXPECT_GE(hand_->param_reads(), 3u);
+  EXPECT_TRUE(wait_for([&] { return hand_->param_reads() >= 3u; }, milliseconds(5000))) << hand_->param_reads();
 
   float fw = 0;
-  EXPECT_EQ(lv_get_firmware_version(&fw), 0);
-  EXPECT_NEAR(fw, 1.23f, 1e-4);
+  EXPECT_TRUE(wait_for_firmware(1.23f, &fw)) << "firmware " << fw;
   int type = -1;
-  EXPECT_EQ(lv_get_hand_type(&type), 0);
-  EXPECT_EQ(type, 1);
+  EXPECT_TRUE(wait_for_hand_type(1, &type)) << "hand type " << type;
 
   // Polls every 30 ms or more bring the hand's state in.
   int pos1 = 0, pos6 = 0;

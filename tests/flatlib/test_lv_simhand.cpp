@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "com_port.h"
+#include "lv_identity.h"
 #include "lv_moves.h"
 #include "morvane_lv/morvane_lv.h"
 #include "pty_hand.h"
@@ -30,6 +31,8 @@
 namespace {
 
 using flatlib_test::enable_home_and_move;
+using flatlib_test::wait_for_firmware;
+using flatlib_test::wait_for_hand_type;
 using flatlib_test::Pty;
 using flatlib_test::wait_for;
 using std::chrono::milliseconds;
@@ -76,8 +79,7 @@ TEST(LvSimHand, Rs485OverAPseudoTerminal) {
   if (index >= 0) {
     ASSERT_EQ(lv_init(2, index, 1), 0);
     int type = -1;
-    EXPECT_EQ(lv_get_hand_type(&type), 0);
-    EXPECT_EQ(type, 1);
+    EXPECT_TRUE(wait_for_hand_type(1, &type)) << "hand type " << type;
     enable_home_and_move(6000);
     EXPECT_EQ(line.crc_errors(), 0u);
     lv_close();
@@ -120,8 +122,7 @@ TEST(LvSimHand, CanfdThroughTheSimulatedAdapter) {
   ASSERT_EQ(lv_canfd_scan_device_count(), 1);
   ASSERT_EQ(lv_init(1, 0, 1), 0);
   float fw = 0;
-  EXPECT_EQ(lv_get_firmware_version(&fw), 0);
-  EXPECT_NEAR(fw, 1.23f, 1e-4);
+  EXPECT_TRUE(wait_for_firmware(1.23f, &fw)) << "firmware " << fw;
   enable_home_and_move(7000);
   lv_close();
 

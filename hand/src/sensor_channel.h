@@ -115,7 +115,9 @@ private:
     std::atomic<Word> word_{0};
 };
 
-struct SensorChannel {
+// Cache-line aligned: the decoder writing one channel does not disturb
+// readers of its neighbours, and a channel's offset is a shift (256 bytes).
+struct alignas(64) SensorChannel {
     LayoutRef positions;                   // normalised taxel (x, y)
     FixedList<float, kMaxTaxels> pressure;  // one per taxel, as many as positions
     FixedList<float, kPairValues> normal_force;                // always 2

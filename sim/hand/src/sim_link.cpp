@@ -11,6 +11,13 @@ constexpr size_t kPreparedItems = 4096;
 constexpr size_t kPreparedBytes = 72;
 constexpr size_t kMaxJoined = 4096;  // a byte stream joins what is due up to this
 
+// Copies into storage that stays with `to` (a queue slot, the packet due).
+void copy_packet(const Packet& from, Packet& to) {
+  to.id = from.id;
+  to.extended = from.extended;
+  to.data.assign(from.data.begin(), from.data.end());
+}
+
 }  // namespace
 
 SimPipe::SimPipe(uint64_t seed) : ring_(kPreparedItems), rng_(seed) {
@@ -104,9 +111,7 @@ bool SimPipe::push(uint32_t id, const uint8_t* data, size_t len, bool extended) 
   if (twice) {
     Item& copy = item_at(count_);
     copy.due = item.due;
-    copy.packet.id = item.packet.id;
-    copy.packet.extended = item.packet.extended;
-    copy.packet.data.assign(item.packet.data.begin(), item.packet.data.end());
+    copy_packet(item.packet, copy.packet);
     ++count_;
     ++counters_.duplicated;
   }
@@ -165,10 +170,7 @@ void SimPipe::reserve_items(size_t n) {
 }
 
 void SimPipe::pop_into(Packet& out) {
-  Item& front = item_at(0);
-  out.id = front.packet.id;
-  out.extended = front.packet.extended;
-  out.data.assign(front.packet.data.begin(), front.packet.data.end());  // each keeps its storage
+  copy_packet(item_at(0).packet, out);
   head_ = (head_ + 1) % ring_.size();
   --count_;
 }

@@ -5,8 +5,9 @@
 // every frame through the slaves in order and sends it back out, as a real
 // segment does. It returns once that thread runs, under a real-time policy
 // where the process may raise its priority, so that the slaves answer within
-// microseconds however busy the machine is. The owner calls stop() (or destroys the object), which joins
-// the thread. All other methods may be called from any thread.
+// microseconds however busy the machine is. The owner calls stop() (or
+// destroys the object), which joins the thread. All other methods may be
+// called from any thread.
 #ifndef ETHERCAT_SIM_SIM_BUS_H
 #define ETHERCAT_SIM_SIM_BUS_H
 

@@ -2,9 +2,10 @@
 # The Windows side, from a fresh Debian machine: installs the mingw-w64
 # cross compilers and wine, cross-builds the kit for 64-bit (build-win64,
 # with its tests) and 32-bit Windows (build-win32, the three DLLs), checks
-# the DLLs' export tables against tests/exports/, and runs the 64-bit tests
-# under wine, the flat library's RS485 transport among them against a
-# simulated hand on a pseudo-terminal mapped to a COM port.
+# the DLLs' export tables against tests/exports/, links a host built the
+# way Visual C++ builds one against an installation of each build, and runs the 64-bit tests under
+# wine, the flat library's RS485 transport among them against a simulated
+# hand on a pseudo-terminal mapped to a COM port.
 # Usage: bash scripts/windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +15,9 @@ jobs=$(nproc)
 
 echo "== packages"
 # The Linux side as well: the simulated hands and slaves run natively.
-bash scripts/deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 googletest
+# llvm (llvm-dlltool) writes the import libraries; clang and lld build the
+# Visual C++ style host.
+bash scripts/deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 googletest lld
 
 # Fails when a build printed a compiler warning.
 build_quietly() {
@@ -74,6 +77,14 @@ if x86_64-w64-mingw32-objdump -p build-win32/bin/Morvane_LV.dll | grep -E '\b(CA
   exit 1
 fi
 
+echo "== a Visual C++ host linking the installed kit (32-bit)"
+for b in build-win64 build-win32; do
+  rm -rf $b/install-check
+  cmake --install $b --prefix $b/install-check >/dev/null
+done
+# The import libraries link under /SAFESEH; the 64-bit host also runs below.
+tests/windows/check_msvc_host.sh build-win32/install-check x86 build-win32/msvc-host
+
 echo "== tests under wine"
 # The simulated hand answers on a pseudo-terminal that the wine prefix maps
 # to COM7. COM1 to COM20 are all named in wine's port table (the others
@@ -108,6 +119,7 @@ wine regedit /S "$(winepath -w build-win64/ports.reg)" >/dev/null 2>&1
 wineserver -k >/dev/null 2>&1 || true  # the next start reads the port table
 wineserver -p >/dev/null 2>&1
 wine cmd /c exit >/dev/null 2>&1  # warm-up: the first program pays wine's start
+tests/windows/check_msvc_host.sh build-win64/install-check x64 build-win64/msvc-host run
 export KIT_WINE_COM_PORT=COM7
 # Timing rules that hold natively can miss their window under wine on a
 # loaded machine: a test that fails is run again, up to three times in all

@@ -69,6 +69,13 @@ function(kit_shared_library target)
       COMMAND ${KIT_LLVM_DLLTOOL} -m ${machine} -k -D $<TARGET_FILE_NAME:${target}> -d "${def}.decorated"
               -l $<TARGET_LINKER_FILE:${target}>
       VERBATIM)
+    if(KIT_TESTS)
+      # A copy for the test programs, which live apart from what ships.
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${KIT_TEST_BIN_DIR}
+        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${KIT_TEST_BIN_DIR}
+        VERBATIM)
+    endif()
   elseif(A_VERSION_SCRIPT)
     target_link_options(${target} PRIVATE "-Wl,--version-script=${A_VERSION_SCRIPT}")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${A_VERSION_SCRIPT})

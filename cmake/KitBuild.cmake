@@ -23,6 +23,14 @@ if(KIT_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(WIN32)
+  # Writes the DLLs' import libraries (kit_shared_library).
+  find_program(KIT_LLVM_DLLTOOL llvm-dlltool)
+  if(NOT KIT_LLVM_DLLTOOL)
+    message(FATAL_ERROR "The Windows build needs llvm-dlltool (Debian package llvm) for the import libraries")
+  endif()
+endif()
+
 # kit_shared_library(<target> VERSION_SCRIPT <file> SOURCES ...):
 # a shared library with hidden visibility whose exports are fixed by a
 # linker version script, so template instantiations of the standard library
@@ -38,22 +46,34 @@ function(kit_shared_library target)
   endif()
   if(WIN32)
     # Morvane.dll with its import library Morvane.lib and the export list
-    # Morvane.def (beside the import library). The exports are what the headers mark for export; names of
-    # __stdcall functions keep no @n suffix on 32-bit.
+    # Morvane.def (beside the import library). The exports are what the
+    # headers mark for export; names of __stdcall functions keep no @n suffix
+    # on 32-bit.
     set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib")
-    target_link_options(${target} PRIVATE
-      "-Wl,--output-def,$<TARGET_LINKER_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.def")
+    set(def "$<TARGET_LINKER_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.def")
+    target_link_options(${target} PRIVATE "-Wl,--output-def,${def}")
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-      # The DLL exports plain names; its import library keeps the callers'
-      # decorated names (name@n) and imports each by its plain name, so
-      # programs built with the header link against it.
       target_link_options(${target} PRIVATE -Wl,--kill-at)
-      set(def "$<TARGET_LINKER_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.def")
+      set(machine i386)
+    else()
+      set(machine i386:x86-64)
+    endif()
+    # The import library that ld writes is replaced by one in the short
+    # import format: ld's has no SafeSEH marker, so a 32-bit Visual C++ link
+    # (/SAFESEH by default) refuses it; this one links there and with ld.
+    # On 32-bit it keeps the callers' decorated names (name@n) and imports
+    # each by its plain name (-k).
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E copy "${def}" "${def}.decorated"
+      COMMAND sed -i -E "s/^([[:space:]]*)[^[:space:]]+ = ([^[:space:]]+@[0-9]+)/\\1\\2/" "${def}.decorated"
+      COMMAND ${KIT_LLVM_DLLTOOL} -m ${machine} -k -D $<TARGET_FILE_NAME:${target}> -d "${def}.decorated"
+              -l $<TARGET_LINKER_FILE:${target}>
+      VERBATIM)
+    if(KIT_TESTS)
+      # A copy for the test programs, which live apart from what ships.
       add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E copy "${def}" "${def}.decorated"
-        COMMAND sed -i -E "s/^([[:space:]]*)[^[:space:]]+ = ([^[:space:]]+@[0-9]+)/\\1\\2/" "${def}.decorated"
-        COMMAND ${KIT_MINGW_TRIPLET}-dlltool --kill-at --input-def "${def}.decorated"
-                --dllname $<TARGET_FILE_NAME:${target}> --output-lib $<TARGET_LINKER_FILE:${target}>
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${KIT_TEST_BIN_DIR}
+        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${KIT_TEST_BIN_DIR}
         VERBATIM)
     endif()
   elseif(A_VERSION_SCRIPT)

@@ -2,9 +2,11 @@
 # The Windows side, from a fresh Debian machine: installs the mingw-w64
 # cross compilers and wine, cross-builds the kit for 64-bit (build-win64,
 # with its tests) and 32-bit Windows (build-win32, the three DLLs), checks
-# the DLLs' export tables against tests/exports/, and runs the 64-bit tests
-# under wine, the flat library's RS485 transport among them against a
-# simulated hand on a pseudo-terminal mapped to a COM port.
+# the DLLs' export tables against tests/exports/ and that bin/ and an
+# installation hold only what ships, links a host built the way Visual C++
+# builds one against each installation, and runs the 64-bit tests under
+# wine, the flat library's RS485 transport among them against a simulated
+# hand on a pseudo-terminal mapped to a COM port.
 # Usage: bash scripts/windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +16,9 @@ jobs=$(nproc)
 
 echo "== packages"
 # The Linux side as well: the simulated hands and slaves run natively.
-bash scripts/deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 googletest
+# llvm (llvm-dlltool) writes the import libraries; clang and lld build the
+# Visual C++ style host.
+bash scripts/deps.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 googletest lld
 
 # Fails when a build printed a compiler warning.
 build_quietly() {
@@ -40,6 +44,8 @@ if [ ! -f "$gtest/install/lib/cmake/GTest/GTestConfig.cmake" ]; then
 fi
 
 echo "== cross builds"
+# bin/ is made anew, so nothing that an older build put there stays.
+rm -rf build-win64/bin build-win32/bin
 # -O2 as the Linux build has it (gcc 12's -O3 reports false array bounds in
 # inlined standard library code).
 opt=(-DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG")
@@ -73,6 +79,23 @@ if x86_64-w64-mingw32-objdump -p build-win32/bin/Morvane_LV.dll | grep -E '\b(CA
   echo "build-win32/bin/Morvane_LV.dll imports decorated names"
   exit 1
 fi
+
+echo "== what ships, and a Visual C++ host linking it (32-bit)"
+# bin/ and an installation hold the DLLs and the demos, nothing else: no
+# stand-in DLL, no test program (those live in <build>/tests/bin and the
+# stand-ins' own folders).
+ships=$(printf '%s\n' Morvane.dll Tavrix.dll Morvane_LV.dll rs485_demo.exe rs485_bus_demo.exe canfd_demo.exe pcan_demo.exe |
+  LC_ALL=C sort)
+for b in build-win64 build-win32; do
+  held=$(ls -A $b/bin | LC_ALL=C sort)
+  [ "$held" = "$ships" ] || { echo "$b/bin holds:"; echo "$held"; exit 1; }
+  rm -rf $b/install-check
+  cmake --install $b --prefix $b/install-check >/dev/null
+  held=$(cd $b/install-check && find . -type f \( -iname '*.dll' -o -iname '*.exe' \) | LC_ALL=C sort)
+  [ "$held" = "$(printf './bin/%s\n' $ships)" ] || { echo "the installation of $b holds:"; echo "$held"; exit 1; }
+done
+# The import libraries link under /SAFESEH; the 64-bit host also runs below.
+tests/windows/check_msvc_host.sh build-win32/install-check x86 build-win32/msvc-host
 
 echo "== tests under wine"
 # The simulated hand answers on a pseudo-terminal that the wine prefix maps
@@ -108,6 +131,7 @@ wine regedit /S "$(winepath -w build-win64/ports.reg)" >/dev/null 2>&1
 wineserver -k >/dev/null 2>&1 || true  # the next start reads the port table
 wineserver -p >/dev/null 2>&1
 wine cmd /c exit >/dev/null 2>&1  # warm-up: the first program pays wine's start
+tests/windows/check_msvc_host.sh build-win64/install-check x64 build-win64/msvc-host run
 export KIT_WINE_COM_PORT=COM7
 # Timing rules that hold natively can miss their window under wine on a
 # loaded machine: a test that fails is run again, up to three times in all

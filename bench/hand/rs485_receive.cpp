@@ -1,6 +1,8 @@
-// Throughput of the RS485 receive parser: a stream of valid 'H' status frames
-// (a 16-joint sized body) fed in chunks of 1, 7 and 1024 bytes, as a serial
-// reader thread would. Frames are routed to one hand whose handler only counts.
+// Throughput of the RS485 receive parser, fed in chunks of 1, 7 and 1024
+// bytes as a serial reader thread would: a stream of valid 'H' status frames
+// (a 16-joint sized body), and a stream of stray frame starts that keep many
+// candidates waiting at once. Frames are routed to one hand whose handler
+// only counts.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -32,9 +34,19 @@ std::vector<uint8_t> make_stream(std::size_t frames) {
     return out;
 }
 
-void BM_Rs485Receive(benchmark::State& state) {
+// 'H', node 1, a body byte and the length byte 64, over and over: each start
+// waits for 66 more bytes while the next ones arrive, and none is intact.
+std::vector<uint8_t> make_stray_starts(std::size_t bytes) {
+    std::vector<uint8_t> out;
+    while (out.size() < bytes) {
+        const uint8_t start[] = {0x48, 0x01, static_cast<uint8_t>(out.size()), 64};
+        out.insert(out.end(), start, start + sizeof start);
+    }
+    return out;
+}
+
+void run_receive(benchmark::State& state, const std::vector<uint8_t>& stream) {
     const std::size_t chunk = static_cast<std::size_t>(state.range(0));
-    const std::vector<uint8_t> stream = make_stream(256);
     int tag = 0;
     morvx::RS485SharedBusContext ctx(morvx::RS485HandHooks{&no_poll, &count_frame});
     auto ep = std::make_shared<morvx::RS485NodeEndpoint>(reinterpret_cast<morvx::HandCore*>(&tag), 1);
@@ -48,6 +60,10 @@ void BM_Rs485Receive(benchmark::State& state) {
     state.counters["frames"] = benchmark::Counter(static_cast<double>(g_frames), benchmark::Counter::kIsRate);
 }
 
+void BM_Rs485Receive(benchmark::State& state) { run_receive(state, make_stream(256)); }
+void BM_Rs485ReceiveStrayStarts(benchmark::State& state) { run_receive(state, make_stray_starts(256 * 54)); }
+
 }  // namespace
 
 BENCHMARK(BM_Rs485Receive)->Arg(1)->Arg(7)->Arg(1024);
+BENCHMARK(BM_Rs485ReceiveStrayStarts)->Arg(1)->Arg(7)->Arg(1024);

@@ -24,6 +24,7 @@
 #include "double_buffer.h"
 #include "frame_log.h"
 #include "morvane/morvane.h"
+#include "rs485_framing.h"
 #include "sensor_channel.h"
 
 namespace morvx {
@@ -47,9 +48,10 @@ enum ResultCode : int {
 };
 
 // OTA replies kept for get_ota_recv_data: at most this many, each at most
-// this long.
+// this long: the longest body of an RS485 'p' frame (a CAN-FD frame carries
+// at most 64 data bytes).
 constexpr std::size_t kOtaQueueLimit = 32;
-constexpr std::size_t kOtaReplyMaxBytes = 64;
+constexpr std::size_t kOtaReplyMaxBytes = kRs485MaxReplyBodyBytes;
 
 // Whole-table helpers for the atomic per-joint tables below.
 template <typename T, std::size_t N, typename V>

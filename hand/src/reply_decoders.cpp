@@ -87,7 +87,10 @@ int decode_canfd(HandCore& h, unsigned id, ByteView payload) {
     const unsigned node = static_cast<unsigned>(h.canfd_node_id);
     if (id == node + kCanfdStatusIdOffset) return decode_status_reply(h, payload);
     if (id == node + kCanfdParamReplyIdOffset) return handle_param_reply(h, payload);
-    if (id == node + kCanfdOtaReplyIdOffset) return queue_ota_reply(h, payload);
+    if (id == node + kCanfdOtaReplyIdOffset) {
+        // The OTA ring also keeps the longer RS485 replies; no CAN-FD frame is that long.
+        return payload.size() > kCanfdMaxDataBytes ? kFrameRejected : queue_ota_reply(h, payload);
+    }
     return kOk;
 }
 

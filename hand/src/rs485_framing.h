@@ -46,6 +46,9 @@ RS485Reply split_rs485_frame(ByteView intact_frame);
 // start byte, node id, first body byte, length byte and CRC.
 constexpr std::size_t kRs485MaxReplyBytes = 64 + 6;
 constexpr std::size_t kRs485MinReplyBytes = 6;
+// Longest reply body (the bytes between the node id and the CRC) that the
+// hand's frame handler is given.
+constexpr std::size_t kRs485MaxReplyBodyBytes = kRs485MaxReplyBytes - 4;
 // The cutter takes its input in pieces of at most this many bytes.
 constexpr std::size_t kRs485CutPieceBytes = 512;
 constexpr std::size_t kRs485CutBufferBytes = kRs485MaxReplyBytes + kRs485CutPieceBytes;
@@ -61,22 +64,40 @@ struct RS485CutFrames {
 };
 
 // Cuts the hand's replies out of a received byte stream, which may arrive in
-// chunks of any size, in fixed storage (nothing is allocated on the way in).
-// Not thread-safe: one receive path feeds it at a time.
+// chunks of any size, in fixed storage (nothing is allocated on the way in),
+// in time linear in the bytes fed. Not thread-safe: one receive path feeds it
+// at a time.
+//
+// Every start byte opens a candidate frame, whose length is known once its
+// length byte is in. Each candidate is decided once, when its last byte
+// arrives: an intact one is delivered then, whatever still waits before it,
+// and takes everything before its end with it (a candidate still waiting
+// there could only be a real frame if the delivered one lay inside its
+// body); a CRC mismatch drops that start byte alone. Candidates ending on
+// the same byte are decided in stream order. So what comes out does not
+// depend on how the stream was chunked.
 class RS485FrameCutter {
 public:
     // Takes as much of the chunk as its buffer holds (at most one piece),
-    // replaces out's contents with every complete, intact reply found, in
-    // arrival order, and returns how many bytes of the chunk it took; the
-    // caller feeds the rest in later calls. Garbage and frames with a wrong
-    // CRC are skipped a byte at a time until the next start byte.
+    // replaces out's contents with every reply completed by it, in the order
+    // their last bytes arrived, and returns how many bytes of the chunk it
+    // took; the caller feeds the rest in later calls. Garbage between
+    // replies is dropped.
     std::size_t cut(const uint8_t* data, std::size_t len, RS485CutFrames& out);
 
 private:
-    // Between calls: at most the beginning of one frame (under
-    // kRs485MaxReplyBytes) or three bytes too few to scan.
+    // Between calls the buffer starts at the oldest waiting candidate (under
+    // kRs485MaxReplyBytes before the end) or holds at most the three bytes
+    // too few to scan.
     uint8_t buffer_[kRs485CutBufferBytes];
     std::size_t fill_ = 0;
+    // Offsets of the candidates still waiting for bytes, in stream order; all
+    // lie within the last kRs485MaxReplyBytes of the buffer.
+    uint16_t waiting_[kRs485MaxReplyBytes];
+    std::size_t waiting_count_ = 0;
+    // Where the search for new start bytes resumes; every waiting candidate
+    // lies before it.
+    std::size_t scanned_ = 0;
 };
 
 }  // namespace morvx

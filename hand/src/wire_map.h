@@ -17,6 +17,8 @@ constexpr unsigned kCanfdOtaIdOffset = 0x9000;     // OTA data, the only extende
 constexpr unsigned kCanfdStatusIdOffset = 0x480;      // status reports
 constexpr unsigned kCanfdParamReplyIdOffset = 0x580;  // drive-parameter replies
 constexpr unsigned kCanfdOtaReplyIdOffset = 0x7000;   // OTA replies
+// Data bytes a CAN-FD frame carries at most.
+constexpr unsigned kCanfdMaxDataBytes = 64;
 
 // ---- RS485 function codes (host to hand; the function byte is derived from
 // them, rs485_framing.h) -----------------------------------------------------------

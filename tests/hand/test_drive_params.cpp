@@ -347,7 +347,7 @@ TEST_F(DriveParamsTest, OtaQueueIsBoundedAt32) {
         ASSERT_EQ(queue_ota_reply(core_, ByteView(r.data(), r.size())), 0) << i;
     }
     EXPECT_EQ(queue_ota_reply(core_, ByteView(reply.data(), reply.size())), 7);
-    Bytes too_long(65, 0x11);
+    Bytes too_long(67, 0x11);  // beyond the longest RS485 reply body
     EXPECT_EQ(queue_ota_reply(core_, ByteView(too_long.data(), too_long.size())), 8);
     EXPECT_EQ(queue_ota_reply(core_, ByteView()), 8);
 

@@ -2,6 +2,8 @@
 // and oversized input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "protocol_helpers.h"
@@ -274,6 +276,21 @@ TEST_F(DecoderTest, Rs485RoutesParameterAndOtaReplies) {
     EXPECT_EQ(buf[2], 0x03);
 }
 
+TEST_F(DecoderTest, Rs485OtaRepliesOfEveryLengthAreKeptWhole) {
+    // Length bytes 0 to 64: bodies (first byte, length byte, the rest) of 2 to 66 bytes.
+    make_hand(2);
+    for (int d = 0; d <= 64; ++d) {
+        Bytes body{0xA5, static_cast<uint8_t>(d)};
+        for (int i = 0; i < d; ++i) body.push_back(static_cast<uint8_t>(d + i));
+        ASSERT_EQ(handle_rs485_frame(*hand, view(rs485_reply('p', 1, body))), 0) << "length byte " << d;
+        uint8_t out[80];
+        std::fill(std::begin(out), std::end(out), 0xEE);
+        int n = sizeof out;
+        ASSERT_EQ(get_ota_recv_data(*hand, out, &n), 0);
+        ASSERT_EQ(Bytes(out, out + n), body) << "length byte " << d;
+    }
+}
+
 TEST_F(DecoderTest, Rs485RawBytesNeedAContext) {
     make_hand(1);
     const Bytes b{1, 2, 3};
@@ -321,6 +338,9 @@ TEST_F(DecoderTest, CanfdRoutesParameterAndOtaReplies) {
     int n = 0;
     ASSERT_EQ(get_ota_recv_data(*hand, nullptr, &n), 0);
     EXPECT_EQ(n, 4);
+    // A CAN-FD frame carries at most 64 bytes.
+    EXPECT_EQ(decode_canfd(*hand, 0x7001, view(Bytes(64, 7))), 0);
+    EXPECT_EQ(decode_canfd(*hand, 0x7001, view(Bytes(65, 7))), 8);
 }
 
 // ---- receive log --------------------------------------------------------------------

@@ -96,7 +96,9 @@ TEST_F(Rs485Receive, SplitOneByteAtATimeIsDeliveredOnceAtTheLastByte) {
 }
 
 TEST_F(Rs485Receive, EveryChunkingYieldsTheSameFrames) {
-    const Bytes stream = cat({Bytes{0x00, 0x13}, kStatusNode1, kOtaNode1, Bytes{0xFF}, kParamNode1, kStatusNode2});
+    // The stray start in front still waits for bytes when the stream ends.
+    const Bytes stream = cat({Bytes{0x00, 0x13, 0x48, 0x01, 0x00, 0x40}, kStatusNode1, kOtaNode1, Bytes{0xFF},
+                              kParamNode1, kStatusNode2});
     for (std::size_t chunk = 1; chunk <= stream.size(); ++chunk) {
         FakeHand a, b;
         RS485SharedBusContext c(fake_hooks());
@@ -168,6 +170,45 @@ TEST_F(Rs485Receive, LengthByteBoundsOfStatusFrames) {
     feed(cat({h65, kStatusNode2}));
     EXPECT_EQ(hand2.received(), (std::vector<Bytes>{kStatusNode2}));
     EXPECT_EQ(hand1.frame_count(), 2u);
+}
+
+TEST_F(Rs485Receive, ReplyBehindAStrayStartComesOutWithItsLastByte) {
+    // 'H' announcing 64 more bytes, then a whole 'X' reply: the reply is
+    // delivered by the call that brings its last byte.
+    EXPECT_EQ(feed(Bytes{0x48, 0x01, 0x00, 0x40}), 0);
+    EXPECT_EQ(feed(kParamNode1), 0);
+    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kParamNode1}));
+
+    // The stray start went with it: bytes that would have completed its
+    // 70-byte span bring neither the reply again nor anything else.
+    feed(Bytes(60, 0x00));
+    feed(kStatusNode2);
+    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kParamNode1}));
+    EXPECT_EQ(hand2.received(), (std::vector<Bytes>{kStatusNode2}));
+
+    // Several strays, one chunk: each reply still comes out.
+    feed(cat({Bytes{0x70, 0x02, 0x00, 0x3F, 0x48, 0x02, 0x00, 0x20}, kStatusNode1, Bytes{0x58, 0x02}, kOtaNode1}));
+    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kParamNode1, kStatusNode1, kOtaNode1}));
+}
+
+TEST_F(Rs485Receive, ReplyWithStartLookalikesInsideArrivesWhole) {
+    // A 70-byte reply whose body holds start bytes: an 'X' span that lies
+    // inside it with a CRC that fails, and an 'H' and a 'p' whose spans run
+    // past its end. Byte by byte, it comes out once, at its last byte.
+    Bytes body{0x48, 0x01, 0x50, 0x40};
+    const Bytes inner{0x58, 0x01, 0x4B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12, 0x34};
+    body.insert(body.end(), inner.begin(), inner.end());
+    while (body.size() < 60) body.push_back(static_cast<uint8_t>(body.size()));
+    const Bytes tail{0x48, 0x01, 0x00, 0x10, 0x70, 0x01, 0x00, 0x20};
+    body.insert(body.end(), tail.begin(), tail.end());
+    const Bytes reply = with_crc(body);
+    ASSERT_EQ(reply.size(), 70u);
+    for (std::size_t i = 0; i < reply.size(); ++i) {
+        feed(Bytes{reply[i]});
+        ASSERT_EQ(hand1.frame_count(), i + 1 == reply.size() ? 1u : 0u) << "after byte " << i;
+    }
+    feed(kStatusNode1);
+    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{reply, kStatusNode1}));
 }
 
 TEST_F(Rs485Receive, ParamFrameIsAlwaysTwelveBytes) {

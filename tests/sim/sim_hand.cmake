@@ -3,6 +3,11 @@
 set(SIMHAND_TEST_LIBS Morvane kit_sim_hand)
 kit_add_test(test_e2e_canfd SOURCES ${KIT_TEST_DIR}/test_e2e_canfd.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
 kit_add_test(test_e2e_rs485 SOURCES ${KIT_TEST_DIR}/test_e2e_rs485.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
+# Over a pseudo-terminal, through the demos' serial port, where there is one.
+if(TARGET demo_pty_hand AND TARGET demo_common)
+  target_sources(test_e2e_rs485 PRIVATE ${KIT_TEST_DIR}/test_e2e_rs485_pty.cpp)
+  target_link_libraries(test_e2e_rs485 PRIVATE demo_pty_hand demo_common)
+endif()
 kit_add_test(test_e2e_ethercat SOURCES ${KIT_TEST_DIR}/test_e2e_ethercat.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
 kit_add_test(test_e2e_can SOURCES ${KIT_TEST_DIR}/test_e2e_can.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)
 kit_add_test(test_e2e_c_interface SOURCES ${KIT_TEST_DIR}/test_e2e_c_interface.cpp LIBS ${SIMHAND_TEST_LIBS} TIMEOUT 180)

@@ -36,6 +36,11 @@ void SimRs485Line::set_silent(uint8_t node_id, bool silent) {
     if (s.model->config().node_id == node_id) s.silent = silent;
 }
 
+void SimRs485Line::put_before_next_reply(std::vector<uint8_t> bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stray_ = std::move(bytes);
+}
+
 uint64_t SimRs485Line::frames_for(uint8_t node_id) const {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const Station& s : stations_)
@@ -152,7 +157,14 @@ void SimRs485Line::reply(uint8_t start, uint8_t node, const uint8_t* body, size_
   if (length_byte && size >= 4) f[3] = static_cast<uint8_t>(size - 4);
   put_u16(f + size, modbus_crc(f, size));
   size += 2;
-  if (output_) output_(f, size);
+  std::vector<uint8_t> stray;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stray.swap(stray_);
+  }
+  if (!output_) return;
+  if (!stray.empty()) output_(stray.data(), stray.size());
+  output_(f, size);
 }
 
 }  // namespace simhand

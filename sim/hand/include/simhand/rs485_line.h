@@ -35,6 +35,10 @@ class SimRs485Line {
   void add_hand(std::shared_ptr<DeviceModel> model);
   // A silent hand hears its frames but never answers.
   void set_silent(uint8_t node_id, bool silent);
+  // Puts these bytes on the line just before the next reply, once: what a
+  // host sees when it opens its port in the middle of a frame, or on line
+  // noise.
+  void put_before_next_reply(std::vector<uint8_t> bytes);
 
   void on_host_bytes(const uint8_t* data, size_t len);
 
@@ -58,6 +62,7 @@ class SimRs485Line {
   mutable std::mutex mutex_;
   std::vector<Station> stations_;
   std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> stray_;  // guarded by mutex_
   std::atomic<uint64_t> frames_ok_{0}, crc_errors_{0};
 };
 

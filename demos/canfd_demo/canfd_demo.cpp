@@ -26,6 +26,8 @@
 #include "prompt_int.h"
 
 int main() {
+  // The tactile display redraws in place with escape sequences.
+  kitconsole::enable_output_sequences();
   auto hand = std::make_shared<morvx::Morvane>();
   auto master = std::make_shared<demos::CANFDMaster>();
 

@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "kitserial_list/serial_list.h"
+#include "kitserial/port_list.h"
 
 namespace demos {
 namespace {
@@ -20,7 +20,7 @@ SerialPort::~SerialPort() {
 }
 
 std::vector<std::string> SerialPort::list_ports(const std::vector<std::string>& named) {
-  return kitserial::list_serial_ports(named);
+  return kitserial::list_present_ports(named);
 }
 
 bool SerialPort::open(const std::string& name, unsigned baud) {
@@ -77,7 +77,8 @@ bool SerialPort::write(const uint8_t* data, unsigned length) {
   if (data == nullptr || length == 0 || !open_.load(std::memory_order_acquire)) return false;
   std::lock_guard<std::mutex> lock(write_mutex_);
   if (port_ == kitserial::kClosedPort) return false;
-  // Writes have no time-out: they wait for the driver as long as it takes.
+  // Writes have no time-out: a stalled line holds this call, and with it the
+  // RS485 bus worker, until the line moves again or close() aborts it.
   return kitserial::write_all(port_, data, length, kitserial::kNoStallTimeout);
 }
 
@@ -85,6 +86,9 @@ bool SerialPort::close() {
   if (!open_.load(std::memory_order_acquire)) return false;
   running_.store(false, std::memory_order_release);
   if (reader_.joinable()) reader_.join();
+  // A write held by a stalled line keeps the write mutex until it is
+  // aborted. port_ changes only on this thread.
+  kitserial::abort_writes(port_);
   {
     std::lock_guard<std::mutex> lock(write_mutex_);
     // On a tty this also clears the exclusive flag, which would otherwise

@@ -69,9 +69,10 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // Ports to offer the user: the ports named (command-line arguments,
-  // pseudo-terminals among them) first, then the serial devices found in
-  // /dev (Windows: the COM names the system lists). May be empty.
+  // Ports to offer the user (kitserial::list_present_ports): the ports named
+  // (command-line arguments, pseudo-terminals among them) first, then the
+  // serial devices found in /dev (Windows: the COM names the system lists).
+  // May be empty.
   static std::vector<std::string> list_ports(const std::vector<std::string>& named = {});
 
   // Opens the port exclusively at baud, 8N1, raw (no echo, no line editing,
@@ -80,12 +81,14 @@ class SerialPort {
   // rate the system does not know, or when any step fails (nothing left
   // open).
   bool open(const std::string& name, unsigned baud);
-  // Stops and joins the reader, closes the device. False when not open.
-  // Must not be called from on_receive (the reader cannot join itself).
+  // Stops and joins the reader, aborts a write that a stalled line holds (it
+  // returns false), closes the device. False when not open. Must not be
+  // called from on_receive (the reader cannot join itself).
   bool close();
-  // Writes all bytes under the write mutex, with no time-out; true only
-  // when every byte was written. False when not open, data null or length 0,
-  // or when the device fails the write.
+  // Writes all bytes under the write mutex, with no time-out: a stalled line
+  // holds it until the line moves again or close(). True only when every
+  // byte was written. False when not open, data null or length 0, when the
+  // device fails the write, or when close() aborted it.
   bool write(const uint8_t* data, unsigned length);
 
   bool is_open() const { return open_.load(std::memory_order_acquire); }

@@ -38,6 +38,8 @@ constexpr unsigned kNodeId = 1;
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The tactile display redraws in place with escape sequences.
+  kitconsole::enable_output_sequences();
   auto hand = std::make_shared<morvx::Morvane>();
   auto port = std::make_shared<demos::SerialPort>();
   std::atomic<bool> stop{false};

@@ -3,13 +3,18 @@
 #include <chrono>
 #include <system_error>
 
+#include "kitserial/port_list.h"
 #include "kitserial/serial_port.h"
 
 namespace lv {
 namespace {
 
-// A write gives up when the driver takes no byte for this long (a stalled
-// USB converter); the hand library's bus worker must not hang on it.
+// Linux: a write gives up when the driver takes no byte for this long (a
+// stalled USB converter), so a stalled line never holds the hand library's
+// bus worker, or the calls waiting for it to transmit, for longer. Windows
+// keeps the line's time-outs, which set no write time-out: there a stalled
+// line holds the worker, and every call waiting for a transmission, until
+// the line moves again or close() aborts the write.
 const int kWriteStallTimeoutMs = 1000;
 
 std::mutex& extra_names_mutex() {
@@ -92,6 +97,10 @@ void ComPort::close() {
   // waits here, so the descriptor is never closed under a read.
   if (!on_reader) retire_reader();
   if (!was_open) return;
+  // A write held by a stalled line would keep the write mutex as long as the
+  // line stalls. Only this caller got here, and fd_ changes only in open and
+  // close, so it is read without the mutex.
+  kitserial::abort_writes(fd_);
   // Under the write mutex, so a write in flight finishes on the descriptor it
   // started with and no later write can reach a closed (or reused) one.
   std::lock_guard<std::mutex> lock(write_mutex_);

@@ -33,24 +33,26 @@ class ComPort {
   ComPort(const ComPort&) = delete;
   ComPort& operator=(const ComPort&) = delete;
 
-  // Device paths of the serial ports that can be opened now (see
-  // kitserial::list_openable_ports), followed by the extra names below.
+  // The serial ports that can be opened now (kitserial::list_openable_ports),
+  // the extra names below first.
   static std::vector<std::string> scan_ports();
-  // Further device paths the scan probes after the standard ones (ports
+  // Further device paths the scan probes ahead of the system's ports (ports
   // under other names, pseudo-terminals in tests). Any thread.
   static void set_extra_port_names(const std::vector<std::string>& paths);
 
   // Opens `name` exclusively at 500000 baud 8N1 and starts the reader.
   // False when already open or any step fails (the port is then closed).
   bool open(const std::string& name);
-  // Stops the reader and closes the port; nothing when closed. From any
-  // thread. From another thread it returns once the reader has ended. From
+  // Stops the reader, aborts a write that a stalled line holds (it returns
+  // false) and closes the port; nothing when closed. From any thread. From
+  // another thread it returns once the reader has ended. From
   // the reader itself (inside the receive function) the reader ends as that
   // call returns, and the next close, open or the destructor joins it.
   void close();
   bool is_open() const { return open_.load(); }
   // True only when every byte was written. False on a closed port, null data
-  // or length 0. Any thread; writes are serialised.
+  // or length 0. Any thread; writes are serialised. A stalled line holds it
+  // for up to 1 s on Linux, and on Windows until the line moves or close().
   bool write(const uint8_t* data, unsigned length);
   // Replaces the receive function; safe while the reader runs: the reader
   // calls either the old or the new one, never a half-assigned one. Bytes

@@ -2,11 +2,13 @@
 // master side.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,6 +20,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "kitserial/port_list.h"
 #include "serial_port.h"
 
 using namespace std::chrono_literals;
@@ -33,10 +36,19 @@ class PtyPair {
       if (::ptsname_r(master_, name, sizeof name) == 0) slave_ = name;
     }
   }
-  ~PtyPair() { close_master(); }
+  ~PtyPair() {
+    close_master();
+    if (keeper_ >= 0) ::close(keeper_);
+  }
   bool ok() const { return master_ >= 0 && !slave_.empty(); }
   const std::string& slave() const { return slave_; }
   int master() const { return master_; }
+  // A descriptor of the slave side opened before the port under test, as a
+  // simulator or another program holds it; -1 when it cannot be opened.
+  int keeper() {
+    if (keeper_ < 0) keeper_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    return keeper_;
+  }
   void close_master() {
     if (master_ >= 0) ::close(master_);
     master_ = -1;
@@ -66,6 +78,7 @@ class PtyPair {
 
  private:
   int master_ = -1;
+  int keeper_ = -1;
   std::string slave_;
 };
 
@@ -191,23 +204,32 @@ TEST(SerialPort, LineLockedByAnotherProgramIsRefusedAndOursIsRemovedOnClose) {
   ::rmdir(dir);
 }
 
-TEST(SerialPort, ExclusiveUseEndsWithClose) {
-  // A simulator (or another program) holding the device keeps the terminal
-  // alive: its exclusive flag must not outlive our use of it, or the next
-  // program that is not root could not open the line.
-  PtyPair pty;
-  ASSERT_TRUE(pty.ok());
-  int keeper = ::open(pty.slave().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  ASSERT_GE(keeper, 0);
-  demos::SerialPort port;
-  ASSERT_TRUE(port.open(pty.slave(), 500000));
+// A port open on a pseudo-terminal whose slave side another descriptor, the
+// keeper, held before (a simulator, another program).
+class SerialPortBesideKeeper : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty_.ok());
+    keeper_ = pty_.keeper();
+    ASSERT_GE(keeper_, 0);
+    ASSERT_TRUE(port_.open(pty_.slave(), 500000));
+  }
+
+  PtyPair pty_;
+  int keeper_ = -1;
+  demos::SerialPort port_;
+};
+
+TEST_F(SerialPortBesideKeeper, ExclusiveUseEndsWithClose) {
+  // The keeper keeps the terminal alive: its exclusive flag must not
+  // outlive our use of it, or the next program that is not root could not
+  // open the line.
   int exclusive = -1;
-  ASSERT_EQ(::ioctl(keeper, TIOCGEXCL, &exclusive), 0);
+  ASSERT_EQ(::ioctl(keeper_, TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 1);
-  ASSERT_TRUE(port.close());
-  ASSERT_EQ(::ioctl(keeper, TIOCGEXCL, &exclusive), 0);
+  ASSERT_TRUE(port_.close());
+  ASSERT_EQ(::ioctl(keeper_, TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 0);
-  ::close(keeper);
 }
 
 TEST(SerialPort, KeepsTheDevicesFlowControlInRawMode) {
@@ -215,7 +237,7 @@ TEST(SerialPort, KeepsTheDevicesFlowControlInRawMode) {
   // demo's port must not switch that off (the flat library's port does).
   PtyPair pty;
   ASSERT_TRUE(pty.ok());
-  int keeper = ::open(pty.slave().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int keeper = pty.keeper();
   ASSERT_GE(keeper, 0);
   termios tio{};
   ASSERT_EQ(::tcgetattr(keeper, &tio), 0);
@@ -224,7 +246,6 @@ TEST(SerialPort, KeepsTheDevicesFlowControlInRawMode) {
   ASSERT_EQ(::tcsetattr(keeper, TCSANOW, &tio), 0);
   ASSERT_EQ(::tcgetattr(keeper, &tio), 0);
   if (!(tio.c_cflag & CRTSCTS) || !(tio.c_iflag & IXOFF)) {
-    ::close(keeper);
     GTEST_SKIP() << "this kernel's pseudo-terminals do not keep CRTSCTS or IXOFF";
   }
   {
@@ -247,7 +268,27 @@ TEST(SerialPort, KeepsTheDevicesFlowControlInRawMode) {
   ASSERT_EQ(::tcgetattr(keeper, &tio), 0);
   EXPECT_FALSE(tio.c_cflag & CRTSCTS);
   EXPECT_TRUE(port.close());
-  ::close(keeper);
+}
+
+TEST_F(SerialPortBesideKeeper, CloseEndsAWriteThatAStoppedLineHolds) {
+  // The peer stops the line as its flow control would: a write waits for
+  // room without a time-out, and close() must not wait with it.
+  ASSERT_EQ(::tcflow(keeper_, TCOOFF), 0);
+  std::atomic<int> written{-1};
+  std::thread writer([&] {
+    const std::vector<uint8_t> frame(68, 0x5A);
+    written = port_.write(frame.data(), static_cast<unsigned>(frame.size())) ? 1 : 0;
+  });
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(written.load(), -1) << "the write did not wait for the stopped line";
+  auto closing = std::async(std::launch::async, [this] { return port_.close(); });
+  if (closing.wait_for(10s) != std::future_status::ready) {
+    ADD_FAILURE() << "close() waits for the stopped line";
+    ::tcflow(keeper_, TCOON);
+  }
+  EXPECT_TRUE(closing.get());
+  writer.join();
+  EXPECT_EQ(written.load(), 0) << "the held write reports failure";
 }
 
 TEST(SerialPort, NoCallbackRunsAfterCloseOrClearing) {
@@ -321,6 +362,28 @@ TEST(SerialPort, ListPutsNamedPortsFirstAndDropsWhatIsNoDevice) {
     EXPECT_NE(ports[i], "/etc/hostname");
     EXPECT_EQ(ports[i].rfind("/dev/tty", 0), 0u) << ports[i];
   }
+}
+
+TEST(SerialPort, OpenableListIsThePresentListLessThePortsHeldNow) {
+  // The demos and the flat library list the same scan of /dev; the flat
+  // library's list drops what cannot be opened now.
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  const std::vector<std::string> present = kitserial::list_present_ports({pty.slave()});
+  std::vector<std::string> openable = kitserial::list_openable_ports({pty.slave()});
+  ASSERT_FALSE(openable.empty());
+  EXPECT_EQ(openable[0], pty.slave());
+  size_t next = 0;
+  for (const std::string& p : openable) {
+    while (next < present.size() && present[next] != p) ++next;
+    ASSERT_LT(next, present.size()) << p << " is openable but not present, or out of order";
+  }
+  demos::SerialPort holder;
+  ASSERT_TRUE(holder.open(pty.slave(), 500000));
+  EXPECT_EQ(kitserial::list_present_ports({pty.slave()})[0], pty.slave());
+  openable = kitserial::list_openable_ports({pty.slave()});
+  EXPECT_EQ(std::count(openable.begin(), openable.end(), pty.slave()), 0);
+  EXPECT_TRUE(holder.close());
 }
 
 }  // namespace

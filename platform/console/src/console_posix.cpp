@@ -231,4 +231,6 @@ void pause() {
   std::cout << std::endl;
 }
 
+void enable_output_sequences() {}
+
 }  // namespace kitconsole

@@ -1,10 +1,10 @@
-// Console input on Windows. Lines come through the C runtime's unbuffered
+// The console on Windows. Lines come through the C runtime's unbuffered
 // descriptor 0. Keys: on a console, key-down events of the console input
 // handle (waited for with a zero time-out, so a poll never blocks). When
 // standard input is a pipe or a file, one reader thread takes its bytes
 // through the C runtime into a queue that line reads and key polls share,
 // so a poll never blocks and no byte is taken out of order (wine's pipes
-// cannot be peeked at).
+// cannot be peeked at). Output: virtual-terminal processing on request.
 #include "kitconsole/console.h"
 #include "stdin_slot.h"
 
@@ -13,6 +13,7 @@
 #include <io.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <iostream>
 #include <mutex>
@@ -156,6 +157,35 @@ void pause() {
   unsigned char c = 0;
   if (is_console(h) && !stdin_buf().take_pending(&c)) read_console_key(h, INFINITE);
   std::cout << std::endl;
+}
+
+namespace {
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+// The console is shared with the shell that started the program: its output
+// mode goes back as it was found.
+HANDLE g_switched_output = nullptr;
+DWORD g_output_mode_found = 0;
+
+void restore_output_mode() { ::SetConsoleMode(g_switched_output, g_output_mode_found); }
+
+}  // namespace
+
+void enable_output_sequences() {
+  if (g_switched_output != nullptr) return;
+  HANDLE h = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (h == nullptr || h == INVALID_HANDLE_VALUE || !::GetConsoleMode(h, &mode)) return;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return;
+  // A console before Windows 10 refuses the flag and prints the sequences
+  // as they are, as it did before.
+  if (!::SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return;
+  g_switched_output = h;
+  g_output_mode_found = mode;
+  std::atexit(restore_output_mode);
 }
 
 }  // namespace kitconsole

@@ -10,12 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <mutex>
 #include <utility>
-#include <vector>
 
 #include "kitserial/serial_port.h"
+#include "port_table.h"
 #include "uucp_lock.h"
 
 namespace kitserial {
@@ -44,27 +44,25 @@ bool rate_code(unsigned baud, speed_t* code) {
   return false;
 }
 
-// The UUCP lock file of each open descriptor, removed when it closes.
-std::mutex& lock_files_mutex() {
-  static std::mutex m;
-  return m;
+// What this process keeps of each port it holds open: the UUCP lock file to
+// remove when it closes ("" when none could be made) and whether its writes
+// were aborted.
+struct OpenPort {
+  std::string lock_path;
+  bool writes_aborted = false;
+};
+
+PortTable<OpenPort>& open_ports() {
+  static PortTable<OpenPort> table;
+  return table;
 }
 
-std::vector<std::pair<int, std::string>>& lock_files() {
-  static std::vector<std::pair<int, std::string>> files;
-  return files;
+bool writes_aborted(int fd) {
+  return open_ports().with(fd, false, [](OpenPort& p) { return p.writes_aborted; });
 }
 
-// Takes the lock file entry of fd out of the table: "" when it has none.
-std::string forget_lock_file(int fd) {
-  std::lock_guard<std::mutex> lock(lock_files_mutex());
-  auto& files = lock_files();
-  auto it = std::find_if(files.begin(), files.end(), [fd](const std::pair<int, std::string>& f) { return f.first == fd; });
-  if (it == files.end()) return std::string();
-  std::string path = std::move(it->second);
-  files.erase(it);
-  return path;
-}
+// A write that waits for room looks this often whether it was aborted.
+const int kAbortCheckMs = 10;
 
 int open_locked_device(const std::string& path) {
   // O_NONBLOCK: neither the open nor any read waits for carrier or data.
@@ -104,15 +102,12 @@ int open_exclusive(const std::string& path) {
     uucp_unlock(lock_path);
     return kClosedPort;
   }
-  if (!lock_path.empty()) {
-    try {
-      std::lock_guard<std::mutex> lock(lock_files_mutex());
-      lock_files().emplace_back(fd, lock_path);
-    } catch (...) {  // no memory for the entry: never leave a lock behind
-      close_port(fd);
-      uucp_unlock(lock_path);
-      return kClosedPort;
-    }
+  OpenPort entry;
+  entry.lock_path = lock_path;
+  if (!open_ports().add(fd, std::move(entry))) {  // never leave a lock behind
+    close_port(fd);
+    uucp_unlock(lock_path);
+    return kClosedPort;
   }
   return fd;
 }
@@ -172,42 +167,50 @@ long read_within(int fd, uint8_t* dst, size_t capacity, int wait_ms) {
 bool write_all(int fd, const uint8_t* data, size_t length, int stall_timeout_ms) {
   if (fd < 0 || !data || length == 0) return false;
   size_t done = 0;
+  auto last_progress = std::chrono::steady_clock::now();
   while (done < length) {
+    if (writes_aborted(fd)) return false;
     const ssize_t n = ::write(fd, data + done, length - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
+      last_progress = std::chrono::steady_clock::now();
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    // The driver's buffer is full: wait for room, but not for ever.
+    // The driver's buffer is full: wait for room in short slices, so that an
+    // abort is seen soon, until no byte has gone for the stall time-out.
+    int wait_ms = kAbortCheckMs;
+    if (stall_timeout_ms >= 0) {
+      const auto stalled = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - last_progress).count();
+      if (stalled >= stall_timeout_ms) return false;
+      wait_ms = static_cast<int>(std::min<long long>(wait_ms, stall_timeout_ms - stalled));
+    }
     pollfd p;
     p.fd = fd;
     p.events = POLLOUT;
     p.revents = 0;
-    const int r = ::poll(&p, 1, stall_timeout_ms);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+    const int r = ::poll(&p, 1, wait_ms);
+    if (r < 0 && errno != EINTR) return false;
+    if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
   }
   return true;
+}
+
+void abort_writes(int fd) {
+  open_ports().with(fd, false, [](OpenPort& p) { return p.writes_aborted = true; });
 }
 
 void close_port(int fd) {
   if (fd < 0) return;
   // Out of the table before the descriptor number can be reused.
-  const std::string lock_path = forget_lock_file(fd);
+  OpenPort gone;
+  open_ports().remove(fd, &gone);
   ::ioctl(fd, TIOCNXCL);
   ::flock(fd, LOCK_UN);
   ::close(fd);
-  uucp_unlock(lock_path);
-}
-
-bool can_open(const std::string& path) {
-  const int fd = open_exclusive(path);
-  if (fd < 0) return false;
-  close_port(fd);
-  return true;
+  uucp_unlock(gone.lock_path);
 }
 
 }  // namespace kitserial

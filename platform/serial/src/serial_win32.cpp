@@ -2,24 +2,47 @@
 // writing with share mode 0 (exclusive) and no overlapped I/O; only the rate,
 // 8 data bits, no parity and one stop bit are changed in the device's
 // settings, the device's flow control among those kept; reads return at
-// once; writes are synchronous; no purge.
+// once; writes are synchronous, without a time-out; no purge.
 #include <windows.h>
 
+#include "device_path_win32.h"
 #include "kitserial/serial_port.h"
+#include "port_table.h"
 
 namespace kitserial {
 namespace {
 
 HANDLE as_handle(PortHandle port) { return reinterpret_cast<HANDLE>(port); }
 
+// The write state of each open port. A synchronous WriteFile cannot be told
+// to stop before it starts: abort_writes cancels the one in flight until
+// none is, and marks the port so that no new one starts.
+struct WriteState {
+  bool aborted = false;
+  bool running = false;
+};
+
+// How often abort_writes cancels a write that is still running.
+const DWORD kCancelRetryMs = 10;
+
+PortTable<WriteState>& open_ports() {
+  static PortTable<WriteState> table;
+  return table;
+}
+
 }  // namespace
 
 PortHandle open_exclusive(const std::string& path) {
   if (path.empty()) return kClosedPort;
-  const std::string device = "\\\\.\\" + path;
-  HANDLE h = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h = ::CreateFileA(device_path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
   if (h == INVALID_HANDLE_VALUE) return kClosedPort;
-  return reinterpret_cast<PortHandle>(h);
+  const PortHandle port = reinterpret_cast<PortHandle>(h);
+  if (!open_ports().add(port, WriteState())) {
+    ::CloseHandle(h);
+    return kClosedPort;
+  }
+  return port;
 }
 
 bool configure_raw_8n1(PortHandle port, unsigned baud, FlowControl /*flow*/) {
@@ -64,21 +87,34 @@ long read_within(PortHandle port, uint8_t* dst, size_t capacity, int wait_ms) {
 
 bool write_all(PortHandle port, const uint8_t* data, size_t length, int /*stall_timeout_ms*/) {
   if (port == kClosedPort || !data || length == 0 || length > MAXDWORD) return false;
+  const bool may_write = open_ports().with(port, true, [](WriteState& w) {
+    w.running = !w.aborted;
+    return w.running;
+  });
+  if (!may_write) return false;
   DWORD written = 0;
-  if (!::WriteFile(as_handle(port), data, static_cast<DWORD>(length), &written, nullptr)) return false;
-  return written == length;
+  const BOOL ok = ::WriteFile(as_handle(port), data, static_cast<DWORD>(length), &written, nullptr);
+  open_ports().with(port, false, [](WriteState& w) { return w.running = false; });
+  return ok && written == length;
+}
+
+void abort_writes(PortHandle port) {
+  open_ports().with(port, false, [](WriteState& w) { return w.aborted = true; });
+  // CancelIoEx also reaches a synchronous write of another thread. A write
+  // marked as running may not have reached the driver yet when it is
+  // cancelled: cancel again until it has returned. (Wine cannot cancel a
+  // synchronous serial write: there this waits for the line.)
+  while (open_ports().with(port, false, [](WriteState& w) { return w.running; })) {
+    ::CancelIoEx(as_handle(port), nullptr);
+    ::Sleep(kCancelRetryMs);
+  }
 }
 
 void close_port(PortHandle port) {
   if (port == kClosedPort) return;
+  WriteState gone;
+  open_ports().remove(port, &gone);
   ::CloseHandle(as_handle(port));
-}
-
-bool can_open(const std::string& path) {
-  const PortHandle port = open_exclusive(path);
-  if (port == kClosedPort) return false;
-  close_port(port);
-  return true;
 }
 
 }  // namespace kitserial

@@ -1,4 +1,5 @@
-// Console input of the demo programs on a POSIX terminal.
+// The console of the demo programs: a POSIX terminal or a Windows console,
+// or a pipe or file in their place.
 //
 // Line input and key polling read the same standard input without a user
 // space buffer, so a key that a program polls for is never swallowed by a
@@ -13,11 +14,18 @@
 // pause(), the program's exit and SIGINT/SIGTERM/SIGHUP/SIGQUIT put the
 // settings back as they were. On a terminal, arrow, function and Alt keys
 // arrive as escape sequences (ESC [ A, ESC O P, ESC [ 1 5 ~, ESC x): a
-// whole sequence is one key, kKeySequence, so only a lone Esc is kKeyEsc. When it is not a terminal (a pipe or a file in CI) nothing
-// is switched and nothing waits for input that cannot come: pause() returns
-// at once, and an ended input is reported as kInputEnded.
+// whole sequence is one key, kKeySequence, so only a lone Esc is kKeyEsc.
+// A Windows console delivers key events, read without echo and without
+// switching anything; arrow and function keys carry no character and are
+// skipped. When standard input is not a terminal (a pipe or a file in CI)
+// nothing is switched and nothing waits for input that cannot come: pause()
+// returns at once, and an ended input is reported as kInputEnded.
 //
-// Threads: the console belongs to the program's main thread.
+// Threads: the calls are not synchronised with each other; one thread at a
+// time uses the console (the demos use their main thread). The terminal's
+// settings are also put back at exit and from a terminating signal, on
+// whichever thread those run. On Windows a piped standard input is read by
+// a thread of this layer's own, which lives until the input ends.
 #ifndef KITCONSOLE_CONSOLE_H
 #define KITCONSOLE_CONSOLE_H
 
@@ -70,6 +78,15 @@ bool input_is_terminal();
 // Prints "Press any key to continue . . ." and waits for one key on a
 // terminal; returns at once when standard input is not a terminal.
 void pause();
+
+// Lets standard output carry the terminal escape sequences the demos draw
+// with (ESC "[2K" erases the line, ESC "[7A" moves the cursor up 7 lines).
+// Windows: switches on virtual-terminal processing for the console behind
+// standard output (Windows 10 and later) and puts the console's mode back at
+// exit; quietly nothing where the console does not know the mode or
+// standard output is no console. POSIX: nothing, a terminal takes them as
+// they are. Once, at the start of the program.
+void enable_output_sequences();
 
 }  // namespace kitconsole
 

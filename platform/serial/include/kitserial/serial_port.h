@@ -1,6 +1,7 @@
 // A serial port as the kit's transports use it: opened exclusively by name,
 // raw 8N1 at a fixed bit rate, reads that return at once with what has
-// arrived, writes that hand over every byte or report failure.
+// arrived, writes that hand over every byte or report failure. The lists of
+// ports to offer are in port_list.h.
 //
 // POSIX termios backend. Exclusive means: no other program and no other
 // descriptor of this process holds the port (an advisory flock() plus
@@ -9,21 +10,28 @@
 // the convention of terminal programs that take neither); an open port
 // holds that lock file itself until it is closed.
 //
-// Win32 backend (serial_win32.cpp): ports are COM names ("COM3"), opened as
-// "\\.\" + name with share mode 0; only the rate and 8N1 are changed in the
-// device's settings (its flow control is always kept); reads return at once;
-// a write is one synchronous WriteFile (no stall time-out). The list probes
-// COM1 to COM20.
+// Win32 backend: ports are COM names ("COM3"), opened as "\\.\" + name with
+// share mode 0 and no overlapped I/O. Only the rate and 8N1 are written into
+// the device's settings, so its flow control stays whatever it was, for
+// either FlowControl. The time-outs make reads return at once and set no
+// write time-out.
+//
+// When the line stalls (the peer holds it with flow control, a converter
+// stops taking bytes): a POSIX write waits for room up to its stall
+// time-out; a Win32 write waits for as long as the line holds it, whatever
+// stall time-out it was given. Either way abort_writes() ends the wait, so a
+// port can always be closed (except under wine, which cannot cancel a
+// synchronous serial write).
 //
 // Threads: one thread may read while another writes on the same port; the
-// caller serialises writes among themselves.
+// caller serialises writes among themselves. abort_writes() is made from a
+// third thread, the one about to close the port.
 #ifndef KITSERIAL_SERIAL_PORT_H
 #define KITSERIAL_SERIAL_PORT_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace kitserial {
 
@@ -43,15 +51,14 @@ const PortHandle kClosedPort = -1;
 // or cannot be opened.
 PortHandle open_exclusive(const std::string& path);
 
-// What configure_raw_8n1 does with the device's flow control. The Win32
-// backend keeps the device's flow control in both cases: it writes only the
-// rate and 8N1 into the device's settings.
+// What configure_raw_8n1 does with the device's flow control on POSIX. The
+// Win32 backend keeps the device's flow control for both values.
 enum class FlowControl {
-  // POSIX: RTS/CTS and XON/XOFF off, whatever the device had.
+  // RTS/CTS and XON/XOFF off, whatever the device had.
   kOff,
-  // POSIX: the device's RTS/CTS setting and its input XON/XOFF (IXOFF) stay
-  // as they are. Output XON/XOFF (IXON) is off all the same: a binary frame
-  // may carry those bytes, and the driver would swallow them.
+  // The device's RTS/CTS setting and its input XON/XOFF (IXOFF) stay as
+  // they are. Output XON/XOFF (IXON) is off all the same: a binary frame may
+  // carry those bytes, and the driver would swallow them.
   kKeepDevice,
 };
 
@@ -75,23 +82,22 @@ long read_within(PortHandle fd, uint8_t* dst, size_t capacity, int wait_ms);
 const int kNoStallTimeout = -1;
 
 // Writes all `length` bytes, waiting for room in the driver's buffer when it
-// is full; gives up when no byte can be written for `stall_timeout_ms`
-// (never with kNoStallTimeout). True only when every byte was written.
+// is full. POSIX: gives up when no byte can be written for
+// `stall_timeout_ms` (never with kNoStallTimeout). Win32: one synchronous
+// WriteFile, which waits as long as the line holds it; `stall_timeout_ms` is
+// not applied. True only when every byte was written; false at once after
+// abort_writes().
 bool write_all(PortHandle fd, const uint8_t* data, size_t length, int stall_timeout_ms);
+
+// Ends a write_all that waits on `fd` in another thread (it returns false)
+// and makes every later one on `fd` fail at once, so that a caller can take
+// the lock its writes run under and close the port. Reads and the port
+// itself are left as they are; bytes already handed to the driver stay
+// there. Win32: returns once no write is running on the port.
+void abort_writes(PortHandle fd);
 
 // Releases the locks and closes the descriptor. kClosedPort: nothing.
 void close_port(PortHandle fd);
-
-// True when `path` can be opened exclusively right now (opened and closed
-// again at once).
-bool can_open(const std::string& path);
-
-// The serial ports that can be opened exclusively now, in this order: each
-// of `extra_paths` in the given order, then /dev/ttyUSB0-19 (USB serial
-// adapters, the usual RS485 converters), /dev/ttyACM0-19 (CDC-ACM devices),
-// /dev/ttyS0-19 (on-board UARTs; only those the kernel knows a UART behind).
-// A name appears once.
-std::vector<std::string> list_openable_ports(const std::vector<std::string>& extra_paths);
 
 }  // namespace kitserial
 

@@ -1,12 +1,13 @@
-// Serial ports on Windows: the names the system lists under
-// HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, or, when it lists none,
-// the COM names from COM1 to COM256 that a device stands behind.
-#include "kitserial_list/serial_list.h"
+// The present list of port_list.h on Windows: the names the system lists
+// under HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, or, when it lists
+// none, the COM names from COM1 to COM256 that a device stands behind.
+#include "kitserial/port_list.h"
 
 #include <windows.h>
 
 #include <cstring>
 
+#include "device_path_win32.h"
 #include "named_first.h"
 
 namespace kitserial {
@@ -18,8 +19,7 @@ const DWORD kRegistryBufferBytes = 256;
 // Opened with access 0: asks only whether the device exists, neither reads
 // nor writes it, and closes it again at once.
 bool com_port_exists(const std::string& name) {
-  const std::string device = "\\\\.\\" + name;
-  HANDLE h = ::CreateFileA(device.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h = ::CreateFileA(device_path(name).c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   ::CloseHandle(h);
   return true;
@@ -59,7 +59,7 @@ std::vector<std::string> probed_ports() {
 
 }  // namespace
 
-std::vector<std::string> list_serial_ports(const std::vector<std::string>& named) {
+std::vector<std::string> list_present_ports(const std::vector<std::string>& named) {
   std::vector<std::string> listed = registry_ports();
   if (listed.empty()) listed = probed_ports();
   return named_first(named, com_port_exists, listed);

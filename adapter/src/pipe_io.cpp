@@ -63,11 +63,12 @@ bool write_to_write_pipe(int index, const uint8_t* buffer, uint32_t length, uint
   kitusb::set_last_error(kitusb::UsbError::kNone);
   bool ok = slot.usb->write_pipe(slot.write_pipe, buffer, length, &n);
   *written = n > length ? length : n;
-  // A write that moved only part of its bytes did not succeed, whatever the
-  // layer said: it ran out of time, and it must not clear the reset mark.
+  // The layer fails a write that moved only part of its bytes; a count short
+  // of the length gets that answer whatever the layer said, and must not
+  // clear the reset mark.
   if (ok && *written < length) {
     ok = false;
-    kitusb::set_last_error(kitusb::UsbError::kTimeout);
+    kitusb::set_last_error(kitusb::UsbError::kGeneralFailure);
   }
   after_transfer(index, slot.write_pipe, ok, kitusb::last_error(), library().write_reset_mark);
   return ok;

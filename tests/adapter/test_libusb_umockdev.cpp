@@ -11,6 +11,7 @@
 #include <cstring>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "tavrix/tavrix.h"
 #include "usbfs_adapter.h"
@@ -124,6 +125,20 @@ TEST_F(LibusbDevice, TransmitBatchesAndReceivesFramesWithTimeStamps) {
   uint32_t now = 0;
   ASSERT_EQ(CAN_GetTimeStamp(0, &now), 0);
   EXPECT_GE(now, got[29].time_stamp);
+}
+
+TEST_F(LibusbDevice, ReadShorterThanAPacketKeepsTheRestForTheNextRead) {
+  // One 24-byte transfer in one 64-byte packet; a 10-byte read must neither
+  // overflow on the bus nor lose the other 14 bytes.
+  std::vector<uint8_t> reply(24);
+  for (size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(i + 1);
+  sim().inject_read(reply);
+  uint8_t buf[64] = {};
+  ASSERT_EQ(Readusb_devNum(0, buf, 10), 10);
+  EXPECT_EQ(buf[9], 10);
+  ASSERT_EQ(Readusb_devNum(0, buf, sizeof buf), 14);
+  EXPECT_EQ(buf[0], 11);
+  EXPECT_EQ(buf[13], 24);
 }
 
 TEST_F(LibusbDevice, EmptyReadEndsAtThePipeTimeOut) {

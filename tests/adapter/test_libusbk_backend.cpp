@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "sim_fixture.h"
+#include "standin_host.h"
 
 namespace {
 
@@ -81,6 +84,59 @@ TEST_F(LibusbKBackend, PipesTimeoutsResetsAndErrors) {
   EXPECT_FALSE(dev->write_pipe(simadapter::kWritePipe, buf, 8, &got));
   EXPECT_EQ(kitusb::last_error(), UsbError::kNotConnected);
   EXPECT_EQ(GetLastError(), 1167u);
+}
+
+// libusbK's UsbK_* calls drive devices bound to libusbK or libusb0, never
+// WinUSB: every device call goes through the function set of the driver the
+// device is bound to, and the stand-in's sets refuse any other driver's
+// devices as the real ones do.
+TEST_F(LibusbKBackend, EachDriverKindIsDrivenThroughItsOwnFunctionSet) {
+  std::vector<kitusb::UsbDeviceEntry> none;
+  uint32_t total = 0;
+  ASSERT_TRUE(kitusb::backend().list_devices(0xA8FA, 0x8598, &none, &total));  // loads libusbK.dll
+  auto served = reinterpret_cast<kitusb_standin::ServedFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("libusbK.dll"), kitusb_standin::kServedSymbol)));
+  ASSERT_NE(served, nullptr);
+  for (uint8_t kind : {0, 1, 2}) {
+    SCOPED_TRACE(testing::Message() << "driver kind " << int(kind));
+    simadapter::SimAdapterConfig c;
+    c.driver_kind = kind;
+    auto a = plug(c);
+    std::vector<kitusb::UsbDeviceEntry> found;
+    ASSERT_TRUE(kitusb::backend().list_devices(0xA8FA, 0x8598, &found, &total));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].driver_kind, kind);
+    served(nullptr, 0);
+
+    auto dev = kitusb::backend().open(found[0]);
+    ASSERT_TRUE(dev) << "error " << static_cast<int>(kitusb::last_error());
+    uint8_t pipe = 0;
+    ASSERT_TRUE(dev->query_pipe(0, &pipe));
+    a->inject_read({1, 2, 3, 4, 5, 6, 7, 8});
+    dev->set_pipe_timeout(pipe, 500);
+    uint8_t buf[64] = {};
+    uint32_t got = 0;
+    ASSERT_TRUE(dev->read_pipe(pipe, buf, sizeof buf, &got));
+    EXPECT_EQ(got, 8u);
+    uint8_t control[8] = {9, 8, 7, 6, 5, 4, 3, 2};
+    kitusb::UsbControlSetup setup{0x40, 0x10, 0, 0, 8};
+    EXPECT_TRUE(dev->control_transfer(setup, control, &got));
+    EXPECT_EQ(a->control_bytes()[0], 9);
+    EXPECT_TRUE(dev->reset_pipe(simadapter::kWritePipe));
+    EXPECT_EQ(a->pipe_resets(simadapter::kWritePipe), 1u);
+    dev.reset();
+
+    kitusb_standin::ServedCall calls[64];
+    const unsigned n = served(calls, 64);
+    std::set<std::string> functions;
+    for (unsigned i = 0; i < n; ++i) {
+      EXPECT_EQ(calls[i].driver_id, kind) << calls[i].function;
+      functions.insert(calls[i].function);
+    }
+    for (const char* f : {"Init", "QueryPipe", "SetPipePolicy", "ReadPipe", "ControlTransfer", "ResetPipe", "Free"})
+      EXPECT_EQ(functions.count(f), 1u) << f;
+    simadapter::SimUsbBackend::instance().unplug(a);
+  }
 }
 
 TEST_F(LibusbKBackend, HotplugNoticesCarryTheDevice) {

@@ -24,6 +24,7 @@ namespace {
 
 constexpr const char* kSysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
 constexpr const char* kDevNode = "/dev/bus/usb/001/002";
+constexpr uint32_t kPacketBytes = 64;  // wMaxPacketSize of every endpoint below
 
 // Device (A8FA:8598, full speed, serial string 3), one configuration, one
 // vendor interface with the read, write and acknowledgement pipes in that
@@ -145,17 +146,24 @@ struct UsbfsAdapter::Handler {
   }
 
   // Fills the bulk IN URBs the adapter has data for; true when one finished.
+  // As on the bus, the adapter may fill its last packet whole: a URB that
+  // ends inside it overflows (babble) and that packet is lost.
   void service(Client& c) {
     for (auto it = c.pending.begin(); it != c.pending.end();) {
       Urb& u = *it;
-      std::vector<uint8_t> data(static_cast<size_t>(u.length));
+      const uint32_t whole = (static_cast<uint32_t>(u.length) + kPacketBytes - 1) / kPacketBytes * kPacketBytes;
+      std::vector<uint8_t> data(whole);
       uint32_t got = 0;
       if (gone) {
         u.status = -ESHUTDOWN;
-      } else if (sim->host_read(u.endpoint, data.data(), static_cast<uint32_t>(u.length), &got, 0)) {
-        u.status = 0;
-        u.actual = static_cast<int>(got);
-        u.in_data.assign(data.begin(), data.begin() + got);
+      } else if (sim->host_read(u.endpoint, data.data(), whole, &got, 0)) {
+        if (got > static_cast<uint32_t>(u.length)) {
+          u.status = -EOVERFLOW;
+        } else {
+          u.status = 0;
+          u.actual = static_cast<int>(got);
+          u.in_data.assign(data.begin(), data.begin() + got);
+        }
       } else if (kitusb::last_error() == kitusb::UsbError::kTimeout) {
         ++it;  // nothing yet: stays in flight until libusb discards it
         continue;

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "ethercat/master.h"
+#include "kitdll/dll_binding.h"
 #include "raw_socket.h"
 
 namespace ecat {
@@ -28,9 +29,8 @@ const TimerResolution& timer_resolution() {
     TimerResolution t;
     HMODULE winmm = LoadLibraryA("winmm.dll");
     if (winmm == nullptr) return t;
-    t.begin = reinterpret_cast<TimerPeriodCall>(reinterpret_cast<void*>(GetProcAddress(winmm, "timeBeginPeriod")));
-    t.end = reinterpret_cast<TimerPeriodCall>(reinterpret_cast<void*>(GetProcAddress(winmm, "timeEndPeriod")));
-    if (t.begin == nullptr || t.end == nullptr) t = TimerResolution{};
+    if (!kitdll::Binder(winmm).bind("timeBeginPeriod", &t.begin).bind("timeEndPeriod", &t.end).complete())
+      t = TimerResolution{};
     return t;
   }();
   return calls;

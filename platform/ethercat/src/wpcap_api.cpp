@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "kitdll/dll_binding.h"
+
 namespace ecat {
 namespace wpcap {
 namespace {
@@ -28,29 +30,24 @@ bool running_on_wine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-template <typename F>
-bool bind(HMODULE module, const char* name, F* out) {
-  *out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return *out != nullptr;
-}
-
 Api load() {
   Api a{};
   HMODULE module = load_library();
   if (module == nullptr) return a;
-  const bool required = bind(module, "pcap_findalldevs", &a.findalldevs) &&
-                        bind(module, "pcap_freealldevs", &a.freealldevs) &&
-                        bind(module, "pcap_open_live", &a.open_live) && bind(module, "pcap_close", &a.close) &&
-                        bind(module, "pcap_sendpacket", &a.sendpacket) &&
-                        bind(module, "pcap_next_ex", &a.next_ex) &&
-                        bind(module, "pcap_setnonblock", &a.setnonblock);
-  if (!required) return Api{};
-  bind(module, "pcap_compile", &a.compile);
-  bind(module, "pcap_setfilter", &a.setfilter);
-  bind(module, "pcap_freecode", &a.freecode);
+  kitdll::Binder required(module);
+  required.bind("pcap_findalldevs", &a.findalldevs)
+      .bind("pcap_freealldevs", &a.freealldevs)
+      .bind("pcap_open_live", &a.open_live)
+      .bind("pcap_close", &a.close)
+      .bind("pcap_sendpacket", &a.sendpacket)
+      .bind("pcap_next_ex", &a.next_ex)
+      .bind("pcap_setnonblock", &a.setnonblock);
+  if (!required.complete()) return Api{};
+  kitdll::Binder optional(module);
+  optional.bind("pcap_compile", &a.compile).bind("pcap_setfilter", &a.setfilter).bind("pcap_freecode", &a.freecode);
   // Wine's wpcap exports this name as a stub that ends the process when
   // called; there, over libpcap, packets come without it anyway.
-  if (!running_on_wine()) bind(module, "pcap_setmintocopy", &a.setmintocopy);
+  if (!running_on_wine()) optional.bind("pcap_setmintocopy", &a.setmintocopy);
   // The module stays loaded for the life of the process.
   return a;
 }

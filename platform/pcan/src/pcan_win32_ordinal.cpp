@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "kitdll/dll_binding.h"
 #include "kitpcan/pcan.h"
 
 namespace {
@@ -32,17 +33,6 @@ struct Library {
   ValueFn set_value = nullptr;        // 9
 };
 
-template <typename Fn>
-bool bind(HMODULE module, unsigned ordinal, Fn* out) {
-  FARPROC p = ::GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
-  if (p == nullptr) {
-    std::fprintf(stderr, "%s has no function with ordinal %u.\n", kLibraryName, ordinal);
-    return false;
-  }
-  *out = reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
-  return true;
-}
-
 Library load() {
   Library lib;
   HMODULE module = ::LoadLibraryA(kLibraryName);
@@ -51,14 +41,17 @@ Library load() {
                  static_cast<unsigned long>(::GetLastError()));
     return lib;
   }
-  bool ok = bind(module, 1, &lib.initialize);
-  ok = bind(module, 2, &lib.uninitialize) && ok;
-  ok = bind(module, 3, &lib.reset) && ok;
-  ok = bind(module, 5, &lib.read) && ok;
-  ok = bind(module, 6, &lib.write) && ok;
-  ok = bind(module, 8, &lib.get_value) && ok;
-  ok = bind(module, 9, &lib.set_value) && ok;
-  if (!ok) {
+  kitdll::Binder binder(module);
+  binder.bind(1, &lib.initialize)
+      .bind(2, &lib.uninitialize)
+      .bind(3, &lib.reset)
+      .bind(5, &lib.read)
+      .bind(6, &lib.write)
+      .bind(8, &lib.get_value)
+      .bind(9, &lib.set_value);
+  if (!binder.complete()) {
+    std::fprintf(stderr, "%s has no function with ordinal %u.\n", kLibraryName,
+                 static_cast<unsigned>(binder.missing_ordinal()));
     ::FreeLibrary(module);
     return Library();
   }

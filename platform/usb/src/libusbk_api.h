@@ -1,6 +1,6 @@
 // The part of libusbK's interface that the Windows backend calls, declared
-// from the library's public documentation: the device list, the driver
-// function set check, device handles, pipes, control transfers and hot-plug
+// from the library's public documentation: the device list, the function set
+// of a device's driver, device handles, pipes, control transfers and hot-plug
 // notices. Records keep the documented layout; fields we never read are
 // named only as padding. Also read by the test stand-in for the library.
 #ifndef KITUSB_LIBUSBK_API_H
@@ -28,10 +28,18 @@ struct CommonInfo {
   CHAR instance_id[kStringBytes];
 };
 
+// KUSB_DRVID: the driver a device is bound to. Each has its own function
+// set; libusbK's UsbK_* exports are the set of the libusbK driver and also
+// drive libusb0 devices, never WinUSB ones.
+constexpr INT kDriverLibusbK = 0;
+constexpr INT kDriverLibusb0 = 1;
+constexpr INT kDriverWinUsb = 2;
+constexpr INT kDriverLibusb0Filter = 3;
+
 // KLST_DEVINFO: one entry of a device list.
 struct DeviceInfo {
   CommonInfo common;
-  INT driver_id;  // 0 libusbK, 1 libusb0, 2 WinUSB, 3 libusb0 filter
+  INT driver_id;  // KUSB_DRVID
   CHAR device_interface_guid[kStringBytes];
   CHAR device_id[kStringBytes];
   CHAR class_guid[kStringBytes];
@@ -80,24 +88,8 @@ struct HotParams {
   UCHAR reserved[2048 - sizeof(PatternMatch) - 3 * sizeof(UINT_PTR) - 2 * sizeof(UINT)];
 };
 
-// KUSB_DRIVER_API: the driver's function set, 512 bytes; only its first two
-// fields (driver id, function count) are named.
-struct DriverApi {
-  INT driver_id;
-  INT function_count;
-  UCHAR functions[512 - 2 * sizeof(INT)];
-};
-
-static_assert(sizeof(PatternMatch) == 1024, "KLST_PATTERN_MATCH is 1024 bytes");
-static_assert(sizeof(HotParams) == 2048, "KHOT_PARAMS is 2048 bytes");
-static_assert(sizeof(DriverApi) == 512, "KUSB_DRIVER_API is 512 bytes");
-
-// Exported names and signatures.
-using LstK_Init_t = BOOL(KITUSB_KAPI*)(ListHandle* list, INT flags);
-using LstK_Free_t = BOOL(KITUSB_KAPI*)(ListHandle list);
-using LstK_Count_t = BOOL(KITUSB_KAPI*)(ListHandle list, UINT* count);
-using LstK_MoveNext_t = BOOL(KITUSB_KAPI*)(ListHandle list, DeviceInfo** info);
-using LibK_LoadDriverAPI_t = BOOL(KITUSB_KAPI*)(DriverApi* api, INT driver_id);
+// The device calls, as the UsbK_* exports and every driver's function set
+// declare them.
 using UsbK_Init_t = BOOL(KITUSB_KAPI*)(DeviceHandle* handle, DeviceInfo* info);
 using UsbK_Free_t = BOOL(KITUSB_KAPI*)(DeviceHandle handle);
 using UsbK_QueryPipe_t = BOOL(KITUSB_KAPI*)(DeviceHandle handle, UCHAR alt_setting, UCHAR pipe_index,
@@ -111,6 +103,43 @@ using UsbK_WritePipe_t = BOOL(KITUSB_KAPI*)(DeviceHandle handle, UCHAR pipe_id, 
 using UsbK_ResetPipe_t = BOOL(KITUSB_KAPI*)(DeviceHandle handle, UCHAR pipe_id);
 using UsbK_ControlTransfer_t = BOOL(KITUSB_KAPI*)(DeviceHandle handle, WINUSB_SETUP_PACKET setup, UCHAR* buffer,
                                                   UINT length, UINT* transferred, OVERLAPPED* overlapped);
+
+// KUSB_DRIVER_API: one driver's function set, 512 bytes: the driver id and
+// function count, then one pointer per function in the order of KUSB_FNID
+// (Init = 0, Free = 1, ..., ControlTransfer = 7, ..., QueryPipe = 21,
+// SetPipePolicy = 22, GetPipePolicy = 23, ReadPipe = 24, WritePipe = 25,
+// ResetPipe = 26, ...). Those we never call are padding.
+struct DriverApi {
+  INT driver_id;
+  INT function_count;
+  UsbK_Init_t init;
+  UsbK_Free_t free;
+  void* unused_2_to_6[5];
+  UsbK_ControlTransfer_t control_transfer;
+  void* unused_8_to_20[13];
+  UsbK_QueryPipe_t query_pipe;
+  UsbK_SetPipePolicy_t set_pipe_policy;
+  void* unused_23;
+  UsbK_ReadPipe_t read_pipe;
+  UsbK_WritePipe_t write_pipe;
+  UsbK_ResetPipe_t reset_pipe;
+  UCHAR rest[512 - 2 * sizeof(INT) - 27 * sizeof(void*)];
+};
+
+static_assert(sizeof(PatternMatch) == 1024, "KLST_PATTERN_MATCH is 1024 bytes");
+static_assert(sizeof(HotParams) == 2048, "KHOT_PARAMS is 2048 bytes");
+static_assert(sizeof(DriverApi) == 512, "KUSB_DRIVER_API is 512 bytes");
+static_assert(offsetof(DriverApi, init) == 8, "function pointers follow the 8-byte driver info");
+static_assert(offsetof(DriverApi, control_transfer) == 8 + 7 * sizeof(void*), "ControlTransfer is function 7");
+static_assert(offsetof(DriverApi, query_pipe) == 8 + 21 * sizeof(void*), "QueryPipe is function 21");
+static_assert(offsetof(DriverApi, reset_pipe) == 8 + 26 * sizeof(void*), "ResetPipe is function 26");
+
+// Exported names and signatures.
+using LstK_Init_t = BOOL(KITUSB_KAPI*)(ListHandle* list, INT flags);
+using LstK_Free_t = BOOL(KITUSB_KAPI*)(ListHandle list);
+using LstK_Count_t = BOOL(KITUSB_KAPI*)(ListHandle list, UINT* count);
+using LstK_MoveNext_t = BOOL(KITUSB_KAPI*)(ListHandle list, DeviceInfo** info);
+using LibK_LoadDriverAPI_t = BOOL(KITUSB_KAPI*)(DriverApi* api, INT driver_id);
 using HotK_Init_t = BOOL(KITUSB_KAPI*)(HotHandle* handle, HotParams* params);
 using HotK_Free_t = BOOL(KITUSB_KAPI*)(HotHandle handle);
 

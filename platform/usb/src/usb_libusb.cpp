@@ -7,7 +7,6 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -73,22 +72,14 @@ class LibusbDevice final : public UsbDevice {
   // for 0x01 rather than an unset (unlimited) one under 0x81.
   bool read_pipe(uint8_t pipe_id, uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
     const uint8_t endpoint = static_cast<uint8_t>(pipe_id | LIBUSB_ENDPOINT_IN);
-    const uint32_t whole = whole_packet_length(length, packet_bytes(endpoint));
-    // A length that ends inside a packet is read through a buffer of whole
-    // packets; bytes past length in the last packet are dropped.
-    uint8_t* target = buffer;
-    if (whole > length) {
-      static thread_local std::vector<uint8_t> packets;
-      if (packets.size() < whole) packets.resize(whole);
-      target = packets.data();
-    }
-    int moved = 0;
-    int rc = libusb_bulk_transfer(handle_, endpoint, target, static_cast<int>(whole), &moved, pipe_timeout(pipe_id));
-    uint32_t got = moved > 0 ? static_cast<uint32_t>(moved) : 0;
-    if (got > length) got = length;
-    if (target != buffer && got > 0) std::memcpy(buffer, target, got);
-    if (transferred) *transferred = got;
-    return succeeded(bulk_outcome(false, rc, got, whole));
+    return read_whole_packets(surplus_, endpoint, packet_bytes(endpoint), buffer, length, transferred,
+                              [&](uint8_t* target, uint32_t size, uint32_t* moved) {
+                                int n = 0;
+                                const int rc = libusb_bulk_transfer(handle_, endpoint, target, static_cast<int>(size),
+                                                                    &n, pipe_timeout(pipe_id));
+                                *moved = n > 0 ? static_cast<uint32_t>(n) : 0;
+                                return bulk_outcome(false, rc, *moved, size);
+                              });
   }
 
   bool write_pipe(uint8_t pipe_id, const uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
@@ -103,8 +94,9 @@ class LibusbDevice final : public UsbDevice {
   }
 
   // The endpoint named, direction bit included: usbfs clears the halt of
-  // exactly that endpoint.
+  // exactly that endpoint. Bytes kept from its last read go with it.
   bool reset_pipe(uint8_t pipe_id) override {
+    surplus_.drop(pipe_id);
     int rc = libusb_clear_halt(handle_, pipe_id);
     if (rc != 0) set_last_error(map_libusb_error(rc));
     return rc == 0;
@@ -144,6 +136,7 @@ class LibusbDevice final : public UsbDevice {
   std::shared_ptr<void> device_ref_;
   std::array<std::atomic<uint32_t>, 256> timeouts_ms_;
   std::array<std::atomic<uint32_t>, 256> packet_bytes_;
+  ReadSurplus surplus_;
 };
 
 class LibusbBackend final : public UsbBackend {

@@ -1,14 +1,15 @@
 // USB layer backend over libusbK (Windows). libusbK.dll is loaded at run time:
 // it is no build dependency, and a machine without it simply has no device
 // (an empty list: the adapter library's scan then answers 0 with error 1167).
-// It reaches devices bound to libusbK's own driver, WinUSB or libusb0, so
-// users need not rebind the adapter. Failures carry the Windows error code
-// libusbK left (31 transfer failed, 121 time-out, 1167 device gone, ...)
-// straight through as the layer's code.
+// It reaches devices bound to libusbK's own driver, libusb0 or WinUSB, so
+// users need not rebind the adapter: every device call goes through the
+// function set that LibK_LoadDriverAPI gives for the driver of the device's
+// list entry (the UsbK_* exports drive no WinUSB device). Failures carry the
+// Windows error code libusbK left (31 transfer failed, 121 time-out, 1167
+// device gone, ...) straight through as the layer's code.
 #include <windows.h>
 #include <winusb.h>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -16,52 +17,38 @@
 #include <utility>
 #include <vector>
 
+#include "kitdll/dll_binding.h"
 #include "kitusb/usb_layer.h"
 #include "libusbk_api.h"
+#include "usb_rules.h"
 
 namespace kitusb {
 namespace {
 
 namespace k = libusbk;
 
+// The library's own exports; device calls come from each device's driver set.
 struct Api {
   k::LstK_Init_t LstK_Init = nullptr;
   k::LstK_Free_t LstK_Free = nullptr;
   k::LstK_Count_t LstK_Count = nullptr;
   k::LstK_MoveNext_t LstK_MoveNext = nullptr;
   k::LibK_LoadDriverAPI_t LibK_LoadDriverAPI = nullptr;
-  k::UsbK_Init_t UsbK_Init = nullptr;
-  k::UsbK_Free_t UsbK_Free = nullptr;
-  k::UsbK_QueryPipe_t UsbK_QueryPipe = nullptr;
-  k::UsbK_SetPipePolicy_t UsbK_SetPipePolicy = nullptr;
-  k::UsbK_ReadPipe_t UsbK_ReadPipe = nullptr;
-  k::UsbK_WritePipe_t UsbK_WritePipe = nullptr;
-  k::UsbK_ResetPipe_t UsbK_ResetPipe = nullptr;
-  k::UsbK_ControlTransfer_t UsbK_ControlTransfer = nullptr;
   k::HotK_Init_t HotK_Init = nullptr;
-  k::HotK_Free_t HotK_Free = nullptr;
 };
-
-template <typename F>
-bool bind(HMODULE module, const char* name, F* out) {
-  *out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  return *out != nullptr;
-}
 
 Api load_api() {
   Api a;
   HMODULE m = LoadLibraryA("libusbK.dll");
   if (m == nullptr) return Api{};
-  const bool complete = bind(m, "LstK_Init", &a.LstK_Init) && bind(m, "LstK_Free", &a.LstK_Free) &&
-                        bind(m, "LstK_Count", &a.LstK_Count) && bind(m, "LstK_MoveNext", &a.LstK_MoveNext) &&
-                        bind(m, "LibK_LoadDriverAPI", &a.LibK_LoadDriverAPI) && bind(m, "UsbK_Init", &a.UsbK_Init) &&
-                        bind(m, "UsbK_Free", &a.UsbK_Free) && bind(m, "UsbK_QueryPipe", &a.UsbK_QueryPipe) &&
-                        bind(m, "UsbK_SetPipePolicy", &a.UsbK_SetPipePolicy) &&
-                        bind(m, "UsbK_ReadPipe", &a.UsbK_ReadPipe) && bind(m, "UsbK_WritePipe", &a.UsbK_WritePipe) &&
-                        bind(m, "UsbK_ResetPipe", &a.UsbK_ResetPipe) &&
-                        bind(m, "UsbK_ControlTransfer", &a.UsbK_ControlTransfer) &&
-                        bind(m, "HotK_Init", &a.HotK_Init) && bind(m, "HotK_Free", &a.HotK_Free);
-  if (!complete) {
+  kitdll::Binder binder(m);
+  binder.bind("LstK_Init", &a.LstK_Init)
+      .bind("LstK_Free", &a.LstK_Free)
+      .bind("LstK_Count", &a.LstK_Count)
+      .bind("LstK_MoveNext", &a.LstK_MoveNext)
+      .bind("LibK_LoadDriverAPI", &a.LibK_LoadDriverAPI)
+      .bind("HotK_Init", &a.HotK_Init);
+  if (!binder.complete()) {
     FreeLibrary(m);
     return Api{};
   }
@@ -76,10 +63,12 @@ const Api* api() {
 
 // The Windows error of the failed call, as the layer's code; a failure that
 // left no code counts as a failed transfer.
-void set_error_from_system() {
+UsbError error_from_system() {
   const DWORD code = GetLastError();
-  set_last_error(code == ERROR_SUCCESS ? UsbError::kGeneralFailure : static_cast<UsbError>(code));
+  return code == ERROR_SUCCESS ? UsbError::kGeneralFailure : static_cast<UsbError>(code);
 }
+
+void set_error_from_system() { set_last_error(error_from_system()); }
 
 constexpr uint8_t kDirectionIn = 0x80;
 constexpr ULONG kControlTimeoutMs = 1000;
@@ -108,19 +97,26 @@ UsbDeviceEntry entry_of(const k::DeviceInfo& info, std::shared_ptr<void> device_
   return e;
 }
 
+// The calls of a driver's function set that a device needs; a set without
+// one of them cannot drive the device.
+bool complete(const k::DriverApi& d) {
+  return d.init != nullptr && d.free != nullptr && d.control_transfer != nullptr && d.query_pipe != nullptr &&
+         d.set_pipe_policy != nullptr && d.read_pipe != nullptr && d.write_pipe != nullptr && d.reset_pipe != nullptr;
+}
+
 class LibusbKDevice final : public UsbDevice {
  public:
-  LibusbKDevice(const Api* api, k::DeviceHandle handle, std::shared_ptr<void> device_ref)
-      : api_(api), handle_(handle), device_ref_(std::move(device_ref)) {
+  LibusbKDevice(const k::DriverApi& driver, k::DeviceHandle handle, std::shared_ptr<void> device_ref)
+      : driver_(driver), handle_(handle), device_ref_(std::move(device_ref)) {
     for (auto& t : timeouts_ms_) t.store(0, std::memory_order_relaxed);
     for (auto& t : applied_ms_) t.store(kNotApplied, std::memory_order_relaxed);
     for (auto& p : packet_bytes_) p.store(kDefaultPacketBytes, std::memory_order_relaxed);
   }
-  ~LibusbKDevice() override { api_->UsbK_Free(handle_); }
+  ~LibusbKDevice() override { driver_.free(handle_); }
 
   bool query_pipe(uint8_t position, uint8_t* pipe_id) override {
     WINUSB_PIPE_INFORMATION info{};
-    if (!api_->UsbK_QueryPipe(handle_, 0, position, &info)) {
+    if (!driver_.query_pipe(handle_, 0, position, &info)) {
       set_error_from_system();
       return false;
     }
@@ -136,75 +132,37 @@ class LibusbKDevice final : public UsbDevice {
   }
 
   bool read_pipe(uint8_t pipe_id, uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
-    if (transferred) *transferred = 0;
     const uint8_t endpoint = static_cast<uint8_t>(pipe_id | kDirectionIn);
-    // Bytes a whole-packet read brought beyond what its caller asked for.
-    {
-      std::lock_guard<std::mutex> lock(carry_mutex_);
-      std::vector<uint8_t>& carry = carry_[endpoint];
-      if (!carry.empty()) {
-        const uint32_t n = std::min<uint32_t>(length, static_cast<uint32_t>(carry.size()));
-        std::memcpy(buffer, carry.data(), n);
-        carry.erase(carry.begin(), carry.begin() + n);
-        if (transferred) *transferred = n;
-        return true;
-      }
-    }
-    if (!apply_timeout(endpoint, pipe_id)) return false;
-    // A device may always send a whole packet: a read shorter than whole
-    // packets would end in an overflow and lose the packet, so it reads whole
-    // packets and keeps the surplus for the next read of this pipe.
-    const uint32_t packet = packet_bytes_[endpoint].load(std::memory_order_relaxed);
-    const uint32_t whole = length == 0 ? 0 : ((length + packet - 1) / packet) * packet;
-    UINT got = 0;
-    BOOL ok;
-    if (whole == length) {
-      ok = api_->UsbK_ReadPipe(handle_, endpoint, buffer, length, &got, nullptr);
-    } else {
-      std::vector<uint8_t> staging(whole);
-      ok = api_->UsbK_ReadPipe(handle_, endpoint, staging.data(), whole, &got, nullptr);
-      const uint32_t delivered = std::min<uint32_t>(got, length);
-      std::memcpy(buffer, staging.data(), delivered);
-      if (got > length) {
-        std::lock_guard<std::mutex> lock(carry_mutex_);
-        std::vector<uint8_t>& carry = carry_[endpoint];
-        carry.insert(carry.end(), staging.begin() + length, staging.begin() + got);
-      }
-      got = delivered;
-    }
-    if (transferred) *transferred = got;
-    if (!ok) set_error_from_system();
-    return ok != FALSE;
+    return read_whole_packets(surplus_, endpoint, packet_bytes_[endpoint].load(std::memory_order_relaxed), buffer,
+                              length, transferred, [&](uint8_t* target, uint32_t size, uint32_t* moved) {
+                                *moved = 0;
+                                if (!apply_timeout(endpoint, pipe_id)) return last_error();
+                                UINT n = 0;
+                                const BOOL ok = driver_.read_pipe(handle_, endpoint, target, size, &n, nullptr);
+                                *moved = n;
+                                return ok ? UsbError::kNone : error_from_system();
+                              });
   }
 
-  // Succeeds only when every byte went out: a write cut short by its
-  // time-out is a failure (121) that reports the bytes that did move.
   bool write_pipe(uint8_t pipe_id, const uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
     if (transferred) *transferred = 0;
     const uint8_t endpoint = static_cast<uint8_t>(pipe_id & ~kDirectionIn);
     if (!apply_timeout(endpoint, pipe_id)) return false;
     UINT sent = 0;
     // libusbK takes a non-const buffer for both directions; writes only read it.
-    const BOOL ok = api_->UsbK_WritePipe(handle_, endpoint, const_cast<uint8_t*>(buffer), length, &sent, nullptr);
+    const BOOL ok = driver_.write_pipe(handle_, endpoint, const_cast<uint8_t*>(buffer), length, &sent, nullptr);
     if (transferred) *transferred = sent;
-    if (!ok) {
-      set_error_from_system();
-      return false;
-    }
-    if (sent < length) {
-      set_last_error(UsbError::kTimeout);
-      return false;
-    }
-    return true;
+    const UsbError outcome = ok ? write_outcome(sent, length) : error_from_system();
+    if (outcome == UsbError::kNone) return true;
+    set_last_error(outcome);
+    return false;
   }
 
-  // The pipe id's direction bit picks the endpoint, as given.
+  // The pipe id's direction bit picks the endpoint, as given. Bytes kept from
+  // its last read go with it.
   bool reset_pipe(uint8_t pipe_id) override {
-    {
-      std::lock_guard<std::mutex> lock(carry_mutex_);
-      carry_[pipe_id].clear();
-    }
-    if (api_->UsbK_ResetPipe(handle_, pipe_id)) return true;
+    surplus_.drop(pipe_id);
+    if (driver_.reset_pipe(handle_, pipe_id)) return true;
     set_error_from_system();
     return false;
   }
@@ -225,7 +183,7 @@ class LibusbKDevice final : public UsbDevice {
     // the driver refuses the policy its default time-out (5 s) applies.
     (void)apply_timeout_ms(0, kControlTimeoutMs);
     UINT moved = 0;
-    if (!api_->UsbK_ControlTransfer(handle_, packet, buffer, setup.length, &moved, nullptr)) {
+    if (!driver_.control_transfer(handle_, packet, buffer, setup.length, &moved, nullptr)) {
       set_error_from_system();
       return false;
     }
@@ -243,7 +201,7 @@ class LibusbKDevice final : public UsbDevice {
   bool apply_timeout_ms(uint8_t endpoint, uint32_t timeout_ms) {
     if (applied_ms_[endpoint].load(std::memory_order_relaxed) == timeout_ms) return true;
     ULONG value = timeout_ms;
-    if (!api_->UsbK_SetPipePolicy(handle_, endpoint, PIPE_TRANSFER_TIMEOUT, sizeof value, &value)) {
+    if (!driver_.set_pipe_policy(handle_, endpoint, PIPE_TRANSFER_TIMEOUT, sizeof value, &value)) {
       set_error_from_system();
       return false;
     }
@@ -251,14 +209,13 @@ class LibusbKDevice final : public UsbDevice {
     return true;
   }
 
-  const Api* api_;
+  const k::DriverApi driver_;  // the function set of the device's driver
   k::DeviceHandle handle_;
-  std::shared_ptr<void> device_ref_;  // keeps the list entry UsbK_Init read alive
+  std::shared_ptr<void> device_ref_;  // keeps the list entry the driver's Init read alive
   std::array<std::atomic<uint32_t>, 256> timeouts_ms_;   // by the caller's pipe id
   std::array<std::atomic<uint32_t>, 256> applied_ms_;    // by endpoint, as last set in the driver
   std::array<std::atomic<uint32_t>, 256> packet_bytes_;  // by endpoint
-  std::mutex carry_mutex_;
-  std::array<std::vector<uint8_t>, 256> carry_;          // by endpoint
+  ReadSurplus surplus_;
 };
 
 // libusbK's hot-plug callback carries no context of ours, so each monitor
@@ -338,18 +295,23 @@ class LibusbKBackend final : public UsbBackend {
       set_last_error(a == nullptr ? UsbError::kNotConnected : UsbError::kInvalidArgument);
       return nullptr;
     }
-    // The driver the device is bound to must be one libusbK can drive.
+    // The function set of the driver the device is bound to; the device keeps
+    // it for every later call.
     k::DriverApi driver{};
     if (!a->LibK_LoadDriverAPI(&driver, info->driver_id)) {
       set_error_from_system();
       return nullptr;
     }
+    if (!complete(driver)) {
+      set_last_error(static_cast<UsbError>(ERROR_NOT_SUPPORTED));
+      return nullptr;
+    }
     k::DeviceHandle handle = nullptr;
-    if (!a->UsbK_Init(&handle, info)) {
+    if (!driver.init(&handle, info)) {
       set_error_from_system();
       return nullptr;
     }
-    return std::unique_ptr<UsbDevice>(new LibusbKDevice(a, handle, entry.device_ref));
+    return std::unique_ptr<UsbDevice>(new LibusbKDevice(driver, handle, entry.device_ref));
   }
 
   // One libusbK monitor per handler, asked for the devices present at

@@ -316,15 +316,23 @@ bool SimAdapter::host_read(uint8_t pipe_id, uint8_t* data, uint32_t length, uint
     kitusb::set_last_error(kitusb::UsbError::kNotConnected);
     return false;
   }
-  std::vector<uint8_t> chunk;
-  if (!queue.empty()) {
-    chunk = std::move(queue.front());
+  if (queue.empty()) {
+    std::vector<uint8_t> batch = build_batch_locked(std::min<uint32_t>(length, 4096));
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(batch.size(), length));
+    if (n) std::memcpy(data, batch.data(), n);
+    *got = n;
+    return true;
+  }
+  // A transfer longer than the read stays on the pipe: the rest comes with
+  // the next read, as the layer promises.
+  std::vector<uint8_t>& chunk = queue.front();
+  const uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunk.size(), length));
+  if (n) std::memcpy(data, chunk.data(), n);
+  if (n == chunk.size()) {
     queue.pop_front();
   } else {
-    chunk = build_batch_locked(std::min<uint32_t>(length, 4096));
+    chunk.erase(chunk.begin(), chunk.begin() + n);
   }
-  uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunk.size(), length));
-  if (n) std::memcpy(data, chunk.data(), n);
   *got = n;
   return true;
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "simadapter/sim_adapter.h"
+#include "usb_rules.h"
 
 namespace simadapter {
 namespace {
@@ -34,7 +35,12 @@ class SimUsbDevice final : public kitusb::UsbDevice {
     uint32_t n = 0;
     bool ok = adapter_->host_write(pipe_id, buffer, length, &n);
     if (transferred) *transferred = n;
-    return ok;
+    if (!ok) return false;
+    // A write the adapter cut short without an error still failed.
+    const kitusb::UsbError outcome = kitusb::write_outcome(n, length);
+    if (outcome == kitusb::UsbError::kNone) return true;
+    kitusb::set_last_error(outcome);
+    return false;
   }
   bool reset_pipe(uint8_t pipe_id) override {
     adapter_->host_reset_pipe(pipe_id);
@@ -72,6 +78,7 @@ kitusb::UsbDeviceEntry SimUsbBackend::entry_of(const std::shared_ptr<SimAdapter>
   e.vendor_id = a->config().vendor_id;
   e.product_id = a->config().product_id;
   e.interface_number = a->config().interface_number;
+  e.driver_kind = a->config().driver_kind;
   e.serial = a->config().serial;
   e.device_ref = std::static_pointer_cast<void>(a);
   return e;

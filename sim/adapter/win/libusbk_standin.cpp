@@ -8,9 +8,15 @@
 // Like libusbK it lists one entry per device interface, reports failures
 // through SetLastError with the code the simulated device gave, and calls
 // hot-plug callbacks on another thread (the simulator's monitor thread).
+// Each driver kind has its own function set, and a set refuses a device
+// bound to a driver it does not drive (the UsbK_* exports, the libusbK
+// driver's set, refuse WinUSB devices), so a caller that uses the wrong set
+// fails here as it would on a real machine. Which set served each device
+// call is kept for the tests (kitusb_standin_served).
 #include <windows.h>
 #include <winusb.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -75,7 +81,156 @@ std::map<const k::DeviceInfo*, kitusb::UsbDeviceEntry> g_devices;
 
 struct Device {
   std::unique_ptr<kitusb::UsbDevice> usb;
+  INT driver_id;  // of the entry it was opened from
 };
+
+// The function sets: named by the driver whose set they are.
+enum class Set : INT { kLibusbK = k::kDriverLibusbK, kLibusb0 = k::kDriverLibusb0, kWinUsb = k::kDriverWinUsb };
+
+bool drives(Set set, INT driver_id) {
+  switch (set) {
+    case Set::kLibusbK:  // libusbK.sys speaks libusb0's requests too
+      return driver_id == k::kDriverLibusbK || driver_id == k::kDriverLibusb0 || driver_id == k::kDriverLibusb0Filter;
+    case Set::kLibusb0:
+      return driver_id == k::kDriverLibusb0 || driver_id == k::kDriverLibusb0Filter;
+    case Set::kWinUsb:
+      return driver_id == k::kDriverWinUsb;
+  }
+  return false;
+}
+
+std::mutex g_served_mutex;
+std::vector<kitusb_standin::ServedCall> g_served;  // since the last take, oldest first
+constexpr size_t kMaxServed = 1024;
+
+void record(const char* function, Set set) {
+  kitusb_standin::ServedCall call{};
+  std::snprintf(call.function, sizeof call.function, "%s", function);
+  call.driver_id = static_cast<int>(set);
+  std::lock_guard<std::mutex> lock(g_served_mutex);
+  if (g_served.size() < kMaxServed) g_served.push_back(call);
+}
+
+// A set's functions meet a device of another driver as that driver meets a
+// request it does not know: ERROR_INVALID_FUNCTION.
+Device* device_for(const char* function, Set set, k::DeviceHandle handle) {
+  record(function, set);
+  if (handle == nullptr) {
+    fail(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  Device* d = static_cast<Device*>(handle);
+  if (!drives(set, d->driver_id)) {
+    fail(ERROR_INVALID_FUNCTION);
+    return nullptr;
+  }
+  return d;
+}
+
+template <Set S>
+BOOL KITUSB_KAPI init(k::DeviceHandle* handle, k::DeviceInfo* info) {
+  record("Init", S);
+  if (handle == nullptr || info == nullptr || host() == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  if (!drives(S, info->driver_id)) return fail(ERROR_INVALID_FUNCTION);
+  kitusb::UsbDeviceEntry entry;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_devices.find(info);
+    if (it == g_devices.end()) return fail(ERROR_INVALID_PARAMETER);
+    entry = it->second;
+  }
+  std::unique_ptr<kitusb::UsbDevice> usb = host()->backend->open(entry);
+  if (!usb) return fail_from_host();
+  *handle = new Device{std::move(usb), info->driver_id};
+  return TRUE;
+}
+
+// Releasing a handle works through any set, as in libusbK.
+template <Set S>
+BOOL KITUSB_KAPI free_handle(k::DeviceHandle handle) {
+  record("Free", S);
+  if (handle == nullptr) return fail(ERROR_INVALID_HANDLE);
+  delete static_cast<Device*>(handle);
+  return TRUE;
+}
+
+template <Set S>
+BOOL KITUSB_KAPI query_pipe(k::DeviceHandle handle, UCHAR alt_setting, UCHAR pipe_index,
+                            WINUSB_PIPE_INFORMATION* info) {
+  Device* d = device_for("QueryPipe", S, handle);
+  if (d == nullptr) return FALSE;
+  if (info == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  uint8_t pipe = 0;
+  if (alt_setting != 0 || !d->usb->query_pipe(pipe_index, &pipe)) return fail(ERROR_NO_MORE_ITEMS);
+  info->PipeType = UsbdPipeTypeBulk;
+  info->PipeId = pipe;
+  info->MaximumPacketSize = 512;
+  info->Interval = 0;
+  return TRUE;
+}
+
+template <Set S>
+BOOL KITUSB_KAPI set_pipe_policy(k::DeviceHandle handle, UCHAR pipe_id, UINT policy, UINT value_length, PVOID value) {
+  Device* d = device_for("SetPipePolicy", S, handle);
+  if (d == nullptr) return FALSE;
+  if (policy == PIPE_TRANSFER_TIMEOUT) {
+    if (value == nullptr || value_length < sizeof(ULONG)) return fail(ERROR_INVALID_PARAMETER);
+    ULONG ms = 0;
+    std::memcpy(&ms, value, sizeof ms);
+    d->usb->set_pipe_timeout(pipe_id, ms);
+  }
+  return TRUE;
+}
+
+template <Set S>
+BOOL KITUSB_KAPI read_pipe(k::DeviceHandle handle, UCHAR pipe_id, UCHAR* buffer, UINT length, UINT* transferred,
+                           OVERLAPPED* overlapped) {
+  Device* d = device_for("ReadPipe", S, handle);
+  if (d == nullptr) return FALSE;
+  // As the driver does: only IN endpoints can be read.
+  if (overlapped != nullptr || (pipe_id & 0x80) == 0) return fail(ERROR_INVALID_PARAMETER);
+  uint32_t n = 0;
+  const bool ok = d->usb->read_pipe(pipe_id, buffer, length, &n);
+  if (transferred != nullptr) *transferred = n;
+  return ok ? TRUE : fail_from_host();
+}
+
+template <Set S>
+BOOL KITUSB_KAPI write_pipe(k::DeviceHandle handle, UCHAR pipe_id, UCHAR* buffer, UINT length, UINT* transferred,
+                            OVERLAPPED* overlapped) {
+  Device* d = device_for("WritePipe", S, handle);
+  if (d == nullptr) return FALSE;
+  if (overlapped != nullptr || (pipe_id & 0x80) != 0) return fail(ERROR_INVALID_PARAMETER);
+  uint32_t n = 0;
+  const bool ok = d->usb->write_pipe(pipe_id, buffer, length, &n);
+  if (transferred != nullptr) *transferred = n;
+  return ok ? TRUE : fail_from_host();
+}
+
+template <Set S>
+BOOL KITUSB_KAPI reset_pipe(k::DeviceHandle handle, UCHAR pipe_id) {
+  Device* d = device_for("ResetPipe", S, handle);
+  if (d == nullptr) return FALSE;
+  return d->usb->reset_pipe(pipe_id) ? TRUE : fail_from_host();
+}
+
+template <Set S>
+BOOL KITUSB_KAPI control_transfer(k::DeviceHandle handle, WINUSB_SETUP_PACKET setup, UCHAR* buffer, UINT length,
+                                  UINT* transferred, OVERLAPPED* overlapped) {
+  Device* d = device_for("ControlTransfer", S, handle);
+  if (d == nullptr) return FALSE;
+  if (overlapped != nullptr || length < setup.Length) return fail(ERROR_INVALID_PARAMETER);
+  kitusb::UsbControlSetup s;
+  s.request_type = setup.RequestType;
+  s.request = setup.Request;
+  s.value = setup.Value;
+  s.index = setup.Index;
+  s.length = setup.Length;
+  uint32_t n = 0;
+  const bool ok = d->usb->control_transfer(s, buffer, &n);
+  if (transferred != nullptr) *transferred = n;
+  return ok ? TRUE : fail_from_host();
+}
 
 struct Hot {
   std::mutex mutex;  // held while a callback runs; HotK_Free waits for it
@@ -140,100 +295,87 @@ STANDIN_EXPORT BOOL KITUSB_KAPI LstK_MoveNext(k::ListHandle list, k::DeviceInfo*
   return TRUE;
 }
 
-STANDIN_EXPORT BOOL KITUSB_KAPI LibK_LoadDriverAPI(k::DriverApi* api, INT driver_id) {
-  if (api == nullptr) return fail(ERROR_INVALID_PARAMETER);
-  // libusbK, libusb0, WinUSB, libusb0 filter.
-  if (driver_id < 0 || driver_id > 3) return fail(ERROR_NOT_SUPPORTED);
-  std::memset(api, 0, sizeof *api);
-  api->driver_id = driver_id;
-  return TRUE;
-}
-
+// The libusbK driver's set: libusbK's own UsbK_* exports.
 STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_Init(k::DeviceHandle* handle, k::DeviceInfo* info) {
-  if (handle == nullptr || info == nullptr || host() == nullptr) return fail(ERROR_INVALID_PARAMETER);
-  kitusb::UsbDeviceEntry entry;
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    auto it = g_devices.find(info);
-    if (it == g_devices.end()) return fail(ERROR_INVALID_PARAMETER);
-    entry = it->second;
-  }
-  std::unique_ptr<kitusb::UsbDevice> usb = host()->backend->open(entry);
-  if (!usb) return fail_from_host();
-  *handle = new Device{std::move(usb)};
-  return TRUE;
+  return init<Set::kLibusbK>(handle, info);
 }
-
-STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_Free(k::DeviceHandle handle) {
-  if (handle == nullptr) return fail(ERROR_INVALID_HANDLE);
-  delete static_cast<Device*>(handle);
-  return TRUE;
-}
-
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_Free(k::DeviceHandle handle) { return free_handle<Set::kLibusbK>(handle); }
 STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_QueryPipe(k::DeviceHandle handle, UCHAR alt_setting, UCHAR pipe_index,
                                                WINUSB_PIPE_INFORMATION* info) {
-  if (handle == nullptr || info == nullptr) return fail(ERROR_INVALID_PARAMETER);
-  uint8_t pipe = 0;
-  if (alt_setting != 0 || !static_cast<Device*>(handle)->usb->query_pipe(pipe_index, &pipe))
-    return fail(ERROR_NO_MORE_ITEMS);
-  info->PipeType = UsbdPipeTypeBulk;
-  info->PipeId = pipe;
-  info->MaximumPacketSize = 512;
-  info->Interval = 0;
-  return TRUE;
+  return query_pipe<Set::kLibusbK>(handle, alt_setting, pipe_index, info);
 }
-
 STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_SetPipePolicy(k::DeviceHandle handle, UCHAR pipe_id, UINT policy,
                                                    UINT value_length, PVOID value) {
-  if (handle == nullptr) return fail(ERROR_INVALID_HANDLE);
-  if (policy == PIPE_TRANSFER_TIMEOUT) {
-    if (value == nullptr || value_length < sizeof(ULONG)) return fail(ERROR_INVALID_PARAMETER);
-    ULONG ms = 0;
-    std::memcpy(&ms, value, sizeof ms);
-    static_cast<Device*>(handle)->usb->set_pipe_timeout(pipe_id, ms);
+  return set_pipe_policy<Set::kLibusbK>(handle, pipe_id, policy, value_length, value);
+}
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_ReadPipe(k::DeviceHandle handle, UCHAR pipe_id, UCHAR* buffer, UINT length,
+                                              UINT* transferred, OVERLAPPED* overlapped) {
+  return read_pipe<Set::kLibusbK>(handle, pipe_id, buffer, length, transferred, overlapped);
+}
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_WritePipe(k::DeviceHandle handle, UCHAR pipe_id, UCHAR* buffer, UINT length,
+                                               UINT* transferred, OVERLAPPED* overlapped) {
+  return write_pipe<Set::kLibusbK>(handle, pipe_id, buffer, length, transferred, overlapped);
+}
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_ResetPipe(k::DeviceHandle handle, UCHAR pipe_id) {
+  return reset_pipe<Set::kLibusbK>(handle, pipe_id);
+}
+STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_ControlTransfer(k::DeviceHandle handle, WINUSB_SETUP_PACKET setup, UCHAR* buffer,
+                                                     UINT length, UINT* transferred, OVERLAPPED* overlapped) {
+  return control_transfer<Set::kLibusbK>(handle, setup, buffer, length, transferred, overlapped);
+}
+
+namespace {
+
+template <Set S>
+void fill_set(k::DriverApi* api) {
+  api->init = &init<S>;
+  api->free = &free_handle<S>;
+  api->control_transfer = &control_transfer<S>;
+  api->query_pipe = &query_pipe<S>;
+  api->set_pipe_policy = &set_pipe_policy<S>;
+  api->read_pipe = &read_pipe<S>;
+  api->write_pipe = &write_pipe<S>;
+  api->reset_pipe = &reset_pipe<S>;
+}
+
+}  // namespace
+
+STANDIN_EXPORT BOOL KITUSB_KAPI LibK_LoadDriverAPI(k::DriverApi* api, INT driver_id) {
+  if (api == nullptr) return fail(ERROR_INVALID_PARAMETER);
+  std::memset(api, 0, sizeof *api);
+  switch (driver_id) {
+    case k::kDriverLibusbK:
+      api->init = &UsbK_Init;
+      api->free = &UsbK_Free;
+      api->control_transfer = &UsbK_ControlTransfer;
+      api->query_pipe = &UsbK_QueryPipe;
+      api->set_pipe_policy = &UsbK_SetPipePolicy;
+      api->read_pipe = &UsbK_ReadPipe;
+      api->write_pipe = &UsbK_WritePipe;
+      api->reset_pipe = &UsbK_ResetPipe;
+      break;
+    case k::kDriverLibusb0:
+    case k::kDriverLibusb0Filter:
+      fill_set<Set::kLibusb0>(api);
+      break;
+    case k::kDriverWinUsb:
+      fill_set<Set::kWinUsb>(api);
+      break;
+    default:
+      return fail(ERROR_NOT_SUPPORTED);
   }
+  api->driver_id = driver_id;
+  api->function_count = 27;  // the functions up to ResetPipe
   return TRUE;
 }
 
-STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_ReadPipe(k::DeviceHandle handle, UCHAR pipe_id, UCHAR* buffer, UINT length,
-                                              UINT* transferred, OVERLAPPED* overlapped) {
-  if (handle == nullptr || overlapped != nullptr) return fail(ERROR_INVALID_PARAMETER);
-  // As the driver does: only IN endpoints can be read.
-  if ((pipe_id & 0x80) == 0) return fail(ERROR_INVALID_PARAMETER);
-  uint32_t n = 0;
-  const bool ok = static_cast<Device*>(handle)->usb->read_pipe(pipe_id, buffer, length, &n);
-  if (transferred != nullptr) *transferred = n;
-  return ok ? TRUE : fail_from_host();
-}
-
-STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_WritePipe(k::DeviceHandle handle, UCHAR pipe_id, UCHAR* buffer, UINT length,
-                                               UINT* transferred, OVERLAPPED* overlapped) {
-  if (handle == nullptr || overlapped != nullptr) return fail(ERROR_INVALID_PARAMETER);
-  if ((pipe_id & 0x80) != 0) return fail(ERROR_INVALID_PARAMETER);
-  uint32_t n = 0;
-  const bool ok = static_cast<Device*>(handle)->usb->write_pipe(pipe_id, buffer, length, &n);
-  if (transferred != nullptr) *transferred = n;
-  return ok ? TRUE : fail_from_host();
-}
-
-STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_ResetPipe(k::DeviceHandle handle, UCHAR pipe_id) {
-  if (handle == nullptr) return fail(ERROR_INVALID_HANDLE);
-  return static_cast<Device*>(handle)->usb->reset_pipe(pipe_id) ? TRUE : fail_from_host();
-}
-
-STANDIN_EXPORT BOOL KITUSB_KAPI UsbK_ControlTransfer(k::DeviceHandle handle, WINUSB_SETUP_PACKET setup, UCHAR* buffer,
-                                                     UINT length, UINT* transferred, OVERLAPPED* overlapped) {
-  if (handle == nullptr || overlapped != nullptr || length < setup.Length) return fail(ERROR_INVALID_PARAMETER);
-  kitusb::UsbControlSetup s;
-  s.request_type = setup.RequestType;
-  s.request = setup.Request;
-  s.value = setup.Value;
-  s.index = setup.Index;
-  s.length = setup.Length;
-  uint32_t n = 0;
-  const bool ok = static_cast<Device*>(handle)->usb->control_transfer(s, buffer, &n);
-  if (transferred != nullptr) *transferred = n;
-  return ok ? TRUE : fail_from_host();
+// Test hook, not libusbK's: the device calls served since the last take.
+STANDIN_EXPORT unsigned kitusb_standin_served(kitusb_standin::ServedCall* calls, unsigned capacity) {
+  std::lock_guard<std::mutex> lock(g_served_mutex);
+  const unsigned n = static_cast<unsigned>(std::min<size_t>(capacity, g_served.size()));
+  if (calls != nullptr) std::copy(g_served.begin(), g_served.begin() + n, calls);
+  g_served.clear();
+  return n;
 }
 
 STANDIN_EXPORT BOOL KITUSB_KAPI HotK_Init(k::HotHandle* handle, k::HotParams* params) {

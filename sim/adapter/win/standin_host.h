@@ -23,6 +23,17 @@ struct Host {
 constexpr const char* kHostSymbol = "kitusb_standin_host";
 using HostFunction = const Host* (*)();
 
+// One device call the stand-in answered, and the driver whose function set
+// it went through (0 libusbK, 1 libusb0, 2 WinUSB). The stand-in exports
+// kServedSymbol: it copies up to `capacity` calls answered since the last
+// take, oldest first, forgets them all and returns how many it copied.
+struct ServedCall {
+  char function[24];  // "Init", "ReadPipe", ...
+  int driver_id;
+};
+constexpr const char* kServedSymbol = "kitusb_standin_served";
+using ServedFunction = unsigned (*)(ServedCall* calls, unsigned capacity);
+
 }  // namespace kitusb_standin
 
 #endif

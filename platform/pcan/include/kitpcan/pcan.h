@@ -7,14 +7,20 @@
  * Channels are addressed by 16-bit handles: 0x51 to 0x58 and 0x509, 0x50A.
  * Which CAN controller stands behind a handle depends on the backend the
  * library was built with: SocketCAN (can0 .. can7 for 0x51 .. 0x58, can8
- * and can9 for 0x509 and 0x50A), or a simulated bus with simulated devices.
+ * and can9 for 0x509 and 0x50A), PCANBasic.dll on Windows (the handles are
+ * its own; the DLL is loaded at the first call and bound by ordinal, and
+ * without it every call fails with KITPCAN_ERR_SYSTEM), or a simulated bus
+ * with simulated devices.
  *
  * Every function returns a kitpcan_status: KITPCAN_OK (0) or an error code.
- * Records pass by pointer and stay owned by the caller.
+ * Over PCANBasic its own codes pass through unchanged: 0 and
+ * KITPCAN_QUEUE_EMPTY mean the same there, its errors are PCANBasic's.
+ * Records pass by pointer and stay owned by the caller; PCANBasic reads and
+ * writes them as they are (same layouts).
  *
  * Threads: every function may be called from any thread; reads and writes
  * of one channel may run at the same time. Received messages wait in a
- * queue per channel until read.
+ * queue per channel (PCANBasic's own on Windows) until read.
  */
 #ifndef KITPCAN_PCAN_H
 #define KITPCAN_PCAN_H
@@ -78,8 +84,9 @@ typedef struct kitpcan_timestamp {
 typedef char kitpcan_check_message_size[(sizeof(kitpcan_message) == 16) ? 1 : -1];
 typedef char kitpcan_check_timestamp_size[(sizeof(kitpcan_timestamp) == 8) ? 1 : -1];
 
-/* Opens the channel at the bit-rate code. The last three arguments are kept
- * for hardware that needs them and ignored here. SocketCAN cannot set the
+/* Opens the channel at the bit-rate code. The last three arguments are for
+ * hardware that needs them: PCANBasic gets them (hw_type as its 8-bit
+ * hardware type), the other backends ignore them. SocketCAN cannot set the
  * bit rate without privileges: the interface keeps the rate it was brought up
  * with (ip link set canN type can bitrate 1000000). */
 KITPCAN_API kitpcan_status kitpcan_initialize(kitpcan_handle channel, uint16_t bitrate, uint32_t hw_type,
@@ -103,7 +110,8 @@ KITPCAN_API kitpcan_status kitpcan_set_value(kitpcan_handle channel, uint8_t par
 /* Receive events: auto-reset, created not signalled. kitpcan_event_wait
  * returns 1 when the event was signalled (and resets it), 0 on time-out.
  * Remove an event from its channel (set it to null, or uninitialize the
- * channel) before closing it. */
+ * channel) before closing it. On Windows an event is a Win32 event handle,
+ * which PCANBasic signals itself. */
 typedef struct kitpcan_event kitpcan_event;
 KITPCAN_API kitpcan_event* kitpcan_event_create(void);
 KITPCAN_API void kitpcan_event_signal(kitpcan_event* event);

@@ -1,8 +1,12 @@
 // The kit's USB layer: exactly the USB operations the adapter library relies
 // on (device list with serial text, open, pipe query, per-pipe time-outs,
 // bulk transfers, pipe reset, control transfers, hot-plug notices).
-// One backend is linked in: usb_libusb.cpp for real adapters, or the
-// simulated adapter (sim/adapter) for tests and simulator builds.
+// One backend is linked in: for real adapters usb_libusb.cpp (libusb-1.0,
+// Linux) or usb_libusbk.cpp (libusbK.dll, loaded at run time, Windows); for
+// tests and simulator builds the simulated adapter (sim/adapter), which the
+// Windows tests reach through usb_libusbk.cpp and a stand-in libusbK.dll.
+// Every backend answers every call alike, as stated below; the rules they
+// share are in src/usb_rules.h.
 #ifndef KITUSB_USB_LAYER_H
 #define KITUSB_USB_LAYER_H
 
@@ -14,8 +18,9 @@
 
 namespace kitusb {
 
-// Error codes of the layer. The numbers are those the adapter library was
-// designed around, so callers can compare against them directly.
+// Error codes of the layer. The numbers are Windows error codes, those the
+// adapter library was designed around, so callers can compare against them
+// directly; the libusbK backend passes other Windows codes through as well.
 enum class UsbError : int {
   kNone = 0,
   kGeneralFailure = 31,   // transfer failed on the bus (I/O error, stall, overflow)
@@ -33,7 +38,7 @@ struct UsbDeviceEntry {
   uint16_t vendor_id = 0;
   uint16_t product_id = 0;
   uint8_t interface_number = 0;
-  uint8_t driver_kind = 0;
+  uint8_t driver_kind = 0;            // Windows: the driver it is bound to (0 libusbK, 1 libusb0, 2 WinUSB)
   std::string serial;                 // serial-number text, at most 255 characters
   std::shared_ptr<void> device_ref;   // backend's reference; keeps the device known
 };
@@ -59,10 +64,16 @@ class UsbDevice {
   // Transfer time-out of one pipe; 0 waits without limit.
   virtual void set_pipe_timeout(uint8_t pipe_id, uint32_t timeout_ms) = 0;
   // Bulk transfers: true when the transfer succeeded, *transferred holds the
-  // byte count (also on failure, where some bytes may have moved). A write
-  // succeeds only when every byte went out: one that ran out of time after
-  // moving part of them fails with kTimeout. A read never writes past
-  // buffer[length - 1], whatever the pipe's packet size.
+  // byte count (also on failure, where some bytes may have moved).
+  // A read returns at most `length` bytes and never writes past
+  // buffer[length - 1], whatever the pipe's packet size. Nothing the device
+  // sent is lost to a short buffer: what one transfer brought beyond
+  // `length` is what the next read of the pipe returns (that alone, without
+  // waiting), and a reset of the pipe drops it. A read that ran out of time
+  // after data arrived succeeds with that data.
+  // A write succeeds only when every byte went out. One that ran out of time
+  // fails with kTimeout; one that ended short without an error fails with
+  // kGeneralFailure.
   virtual bool read_pipe(uint8_t pipe_id, uint8_t* buffer, uint32_t length, uint32_t* transferred) = 0;
   virtual bool write_pipe(uint8_t pipe_id, const uint8_t* buffer, uint32_t length, uint32_t* transferred) = 0;
   // Resets exactly the pipe named: the direction bit is part of the id.

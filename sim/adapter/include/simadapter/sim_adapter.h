@@ -30,6 +30,7 @@ struct SimAdapterConfig {
   uint16_t vendor_id = 0xA8FA;
   uint16_t product_id = 0x8598;
   uint8_t interface_number = 0;
+  uint8_t driver_kind = 0;                   // the Windows driver it is bound to: 0 libusbK, 1 libusb0, 2 WinUSB
   int pipe_count = 3;                        // 2: acknowledgements come on the read pipe
   uint32_t clock_hz = 80000000;              // reported in the open reply
   bool compact_packing = true;               // open reply parameter 'Y'

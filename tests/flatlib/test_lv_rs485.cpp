@@ -19,6 +19,7 @@
 #include "com_port.h"
 #include "lv_identity.h"
 #include "lv_instance.h"
+#include "morvane/morvane_c.h"
 #include "morvane_lv/morvane_lv.h"
 #include "pty_hand.h"
 
@@ -474,7 +475,7 @@ TEST_F(LvRs485, LogFunctionsPassTheirFlagsThrough) {
   float* values = nullptr;
   int count = -1;
   EXPECT_NE(lv_get_finger_pressure(1, &values, &count), 2);
-  std::free(values);
+  morvane_free_buffer(values);
 }
 
 TEST_F(LvRs485, SendFunctionRefusesWithoutARunningInstance) {

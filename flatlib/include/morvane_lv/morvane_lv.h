@@ -34,9 +34,12 @@
  * and other calls wait meanwhile. No function calls back into the host.
  *
  * Arrays returned through float** arguments are allocated by the hand
- * library with malloc; the caller owns them and releases each with free()
- * (or morvane_free_buffer of libMorvane). Every other result goes into
- * caller buffers.
+ * library (libMorvane, Morvane.dll on Windows) in its own C runtime; the
+ * caller owns them and releases each with morvane_free_buffer of that
+ * library (morvane/morvane_c.h), which frees it in the same runtime. Not
+ * with the host's free(): a host on another C runtime (any program built
+ * with Visual C++ on Windows) would free it into the wrong heap. Every other
+ * result goes into caller buffers.
  *
  * This header compiles as C99 and as C++.
  */
@@ -120,7 +123,7 @@ LV_API int lv_get_firmware_version(float* version);
 LV_API int lv_get_dof(int* total, int* active);
 LV_API int lv_get_limit_target_angle(int joint_id, float* min_deg, float* max_deg);
 
-/* ---- forwarding: tactile arrays (release each with free()) -------------- */
+/* ---- forwarding: tactile arrays (release each with morvane_free_buffer) - */
 LV_API int lv_get_finger_force_direction_ex(int channel, float** values, int* count);
 LV_API int lv_get_finger_normal_force_ex(int channel, float** values, int* count);
 LV_API int lv_get_finger_pressure(int channel, float** values, int* count);

@@ -78,8 +78,8 @@ void copy_configuration(HandCore& to, const HandCore& from) {
     to.hand_direction.store(from.hand_direction.load());
     to.firmware_version.store(from.firmware_version.load());
     to.serial_number = from.serial_number;
-    to.canfd_node_id = from.canfd_node_id;
-    to.rs485_node_id = from.rs485_node_id;
+    to.canfd_node_id.store(from.canfd_node_id.load());
+    to.rs485_node_id.store(from.rs485_node_id.load());
 
     copy_table(to.sensor_map, from.sensor_map);
     to.joint_mode = from.joint_mode;

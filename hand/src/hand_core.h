@@ -96,8 +96,9 @@ struct HandCore {
     std::atomic<int32_t> hand_direction{0};
     std::atomic<float> firmware_version{0.0f};
     std::string serial_number;  // caller's thread only
-    int32_t canfd_node_id = 1;
-    int32_t rs485_node_id = 1;
+    // Set by initial() and copies, read by the receive thread's decoders.
+    std::atomic<int32_t> canfd_node_id{1};
+    std::atomic<int32_t> rs485_node_id{1};
 
     // ---- per-joint tables (27 slots; slot i holds joint i + 1) --------------
     // Caller's thread only: mode and command bytes go out with the next request.

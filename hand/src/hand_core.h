@@ -136,13 +136,14 @@ struct HandCore {
     DoubleBuffer<int32_t> now_current;
 
     // ---- tactile channels ----------------------------------------------------
+    // Written only inside a rebuild (build_sensor_channels), which holds the
+    // decoder off, so a block is decoded with the format of its layout.
     std::array<std::atomic<uint8_t>, kJointSlots> channel_format{};
-    std::array<ChannelSequence, kJointSlots> channel_sequence{};
     // Fixed storage, never freed or reallocated: a rebuild rewrites the
     // channels in place (initial() rebuilds while the device reports), each
     // under the rebuild half of its sequence word, which readers check with
     // the block half and the decoder checks before each block.
-    std::array<SensorChannel, kSensorChannels> sensor_channels{};
+    std::array<LiveChannel, kSensorChannels> sensor_channels{};
 
     // ---- bytes last built for each bus (pre-send buffers) ---------------------
     std::vector<uint8_t> last_rpdo;

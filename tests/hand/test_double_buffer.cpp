@@ -51,11 +51,12 @@ TEST(DoubleBuffer, ResetFillSetsBothHalves) {
 TEST(DoubleBuffer, ReadersHeldUpAcrossPublicationsSeeOnlyPublishedValues) {
     DoubleBuffer<int32_t> buf;
     std::atomic<bool> stop{false};
-    std::atomic<long> bad{0}, reads{0};
+    std::atomic<long> bad{0};
+    std::atomic<int64_t> reads{0};  // billions: beyond a 32-bit long
     std::atomic<int32_t> first_bad{0};
     const auto reader = [&] {
         int32_t last[kJointSlots] = {};
-        long n = 0;
+        int64_t n = 0;
         while (!stop.load(std::memory_order_relaxed)) {
             for (int s = 0; s < kJointSlots; ++s) {
                 const int32_t v = buf.read(s);

@@ -30,7 +30,10 @@ void BM_AtomicLoadIndexedRead(benchmark::State& state) {
     int joint = 1;
     for (auto _ : state) {
         int32_t* half = current.load(std::memory_order_seq_cst);
-        benchmark::DoNotOptimize(half[joint - 1]);
+        // Into a register, so the slot is really loaded: DoNotOptimize may
+        // take it as a memory operand, which loads nothing.
+        const int32_t value = half[joint - 1];
+        asm volatile("" : : "r"(value));
         joint = joint == 6 ? 1 : joint + 1;
     }
 }

@@ -1,12 +1,14 @@
 // Tactile read and write paths: each getter against copying the same values
 // out of plain arrays in the same run (counter "ratio"; a getter should take
-// less than 1.5 times as long), and one full-block decode under the sequence
-// counter.
+// less than 1.5 times as long), a getter beside a decoder writing another
+// channel, and one full-block decode under the sequence counter.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "hand_core.h"
@@ -181,6 +183,29 @@ void BM_GetFingerNormalForce(benchmark::State& state) {
         });
 }
 BENCHMARK(BM_GetFingerNormalForce)->UseManualTime();
+
+// A scalar getter on channel 3 while the receive thread keeps decoding
+// blocks into another channel: item 2 is channel 5, item 5 channel 11.
+// Channels that share a cache line (their sequence words, or their values)
+// slow the reader down more than channels that do not.
+void BM_GetFingerNormalForceWhileAnotherChannelDecodes(benchmark::State& state) {
+    auto core = std::make_unique<morvx::HandCore>(nullptr);
+    const int item = static_cast<int>(state.range(0));
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        std::vector<uint8_t> block(26, 100);
+        while (!stop.load(std::memory_order_relaxed))
+            morvx::decode_tactile_block(*core, 0, item, block.data(), block.size());
+    });
+    float value = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(morvx::get_finger_normal_force(*core, 3, &value));
+        benchmark::DoNotOptimize(value);
+    }
+    stop = true;
+    writer.join();
+}
+BENCHMARK(BM_GetFingerNormalForceWhileAnotherChannelDecodes)->Arg(2)->Arg(5);
 
 void BM_DecodeFullBlock(benchmark::State& state) {
     auto core = std::make_unique<morvx::HandCore>(nullptr);

@@ -38,12 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         morvx::set_sensor_data_format(h, selector);
     } else {
         // Raw per-channel formats, including values no set-up call produces.
-        for (int ch = 0; ch < morvx::kJointSlots; ++ch) h.channel_format[ch] = static_cast<uint8_t>((selector + ch) % 4);
-        morvx::build_sensor_channels(h);
+        morvx::ChannelFormats formats{};
+        for (int ch = 0; ch < morvx::kJointSlots; ++ch) formats[ch] = static_cast<uint8_t>((selector + ch) % 4);
+        morvx::build_sensor_channels(h, formats);
     }
 
     std::size_t sizes[morvx::kSensorChannels];
-    for (int ch = 0; ch < morvx::kSensorChannels; ++ch) sizes[ch] = h.sensor_channels[ch].pressure.size();
+    for (int ch = 0; ch < morvx::kSensorChannels; ++ch) sizes[ch] = h.sensor_channels[ch].record.pressure.size();
 
     const std::size_t n = size - 5;
     std::unique_ptr<uint8_t[]> block(new uint8_t[n == 0 ? 1 : n]);
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(c.normal_force.size() == 2 && c.proximity.size() == 2);
         for (float p : c.pressure) check(p >= 0.0f && p <= 25.5f);
         for (float p : c.proximity) check(p >= 0.0f && p <= 1.0f);
-        check((h.channel_sequence[ch].load() & 1u) == 0);
+        check((h.sensor_channels[ch].sequence.load() & 1u) == 0);
     }
     float buf[40];
     for (int ch = 1; ch <= 11; ++ch) {

@@ -7,6 +7,7 @@
 // without result swallow it.
 #include "morvane/morvane_c.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -66,61 +67,60 @@ CArray allocate_floats(int n) {
 using ArrayMethod = int (Morvane::*)(int, float*, int*);
 using PairMethod = int (Morvane::*)(int, float*, float*, int*);
 
-// Asks the method for the number of values, allocates that many floats and
-// lets the method fill them. On any failure both outputs end null / 0.
-int get_array(morvane_handle handle, ArrayMethod method, int channel, float** values, int* count) noexcept {
-    if (handle == nullptr || handle->hand == nullptr || values == nullptr || count == nullptr) return kBadArgument;
-    *values = nullptr;
+// Asks for the number of values n, allocates room for one more in each of
+// the K arrays and has them filled. A rebuild between the two calls can
+// change the list: a fill that stops short of the room is a whole list of
+// one reading (the methods copy min(room, length)); a full one means the
+// list grew after it was counted and would be cut short, so it starts
+// again. On any failure every output ends null and the count 0.
+template <std::size_t K, typename Count, typename Fill>
+int get_arrays(Count count_values, Fill fill, float** const (&outs)[K], int* count) noexcept {
+    for (float** out : outs) *out = nullptr;
     *count = 0;
     try {
-        Morvane& hand = *handle->hand;
-        int n = 0;
-        int result = (hand.*method)(channel, nullptr, &n);
-        if (result != 0 || n <= 0) return result;
-        CArray array = allocate_floats(n);
-        if (!array) return kOutOfMemory;
-        int filled = n;
-        result = (hand.*method)(channel, array.get(), &filled);
-        if (result != 0) return result;
-        // The method copies at most n values; never report more than were allocated.
-        *count = filled < 0 ? 0 : (filled > n ? n : filled);
-        *values = array.release();
-        return 0;
+        for (;;) {
+            int n = 0;
+            int result = count_values(&n);
+            if (result != 0 || n <= 0) return result;
+            const int room = n < INT_MAX ? n + 1 : n;
+            CArray arrays[K];
+            for (CArray& a : arrays) {
+                a = allocate_floats(room);
+                if (!a) return kOutOfMemory;
+            }
+            int filled = room;
+            result = fill(arrays, &filled);
+            if (result != 0) return result;
+            if (filled > n) continue;
+            *count = filled < 0 ? 0 : filled;
+            for (std::size_t k = 0; k < K; ++k) *outs[k] = arrays[k].release();
+            return 0;
+        }
     } catch (...) {
-        *values = nullptr;
+        for (float** out : outs) *out = nullptr;
         *count = 0;
         return kOutOfMemory;
     }
+}
+
+int get_array(morvane_handle handle, ArrayMethod method, int channel, float** values, int* count) noexcept {
+    if (handle == nullptr || handle->hand == nullptr || values == nullptr || count == nullptr) return kBadArgument;
+    Morvane& hand = *handle->hand;
+    float** const outs[] = {values};
+    return get_arrays(
+        [&](int* n) { return (hand.*method)(channel, nullptr, n); },
+        [&](CArray (&a)[1], int* n) { return (hand.*method)(channel, a[0].get(), n); }, outs, count);
 }
 
 int get_array_pair(morvane_handle handle, PairMethod method, int channel, float** x, float** y, int* count) noexcept {
     if (handle == nullptr || handle->hand == nullptr || x == nullptr || y == nullptr || count == nullptr) {
         return kBadArgument;
     }
-    *x = nullptr;
-    *y = nullptr;
-    *count = 0;
-    try {
-        Morvane& hand = *handle->hand;
-        int n = 0;
-        int result = (hand.*method)(channel, nullptr, nullptr, &n);
-        if (result != 0 || n <= 0) return result;
-        CArray xs = allocate_floats(n);
-        CArray ys = allocate_floats(n);
-        if (!xs || !ys) return kOutOfMemory;
-        int filled = n;
-        result = (hand.*method)(channel, xs.get(), ys.get(), &filled);
-        if (result != 0) return result;
-        *count = filled < 0 ? 0 : (filled > n ? n : filled);
-        *x = xs.release();
-        *y = ys.release();
-        return 0;
-    } catch (...) {
-        *x = nullptr;
-        *y = nullptr;
-        *count = 0;
-        return kOutOfMemory;
-    }
+    Morvane& hand = *handle->hand;
+    float** const outs[] = {x, y};
+    return get_arrays(
+        [&](int* n) { return (hand.*method)(channel, nullptr, nullptr, n); },
+        [&](CArray (&a)[2], int* n) { return (hand.*method)(channel, a[0].get(), a[1].get(), n); }, outs, count);
 }
 
 }  // namespace

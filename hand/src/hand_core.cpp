@@ -37,13 +37,10 @@ HandCore::HandCore(Morvane* owner) : owner_object(owner) {
     now_position_velocity.reset_fill(0);
     now_current.reset_fill(0);
 
-    for (auto& seq : channel_sequence) seq.store(0, std::memory_order_relaxed);
-
     // Coupled servo pairs of the 16-joint hand, by node address.
     coupled_pairs = {{1, 2}, {4, 5}, {7, 8}, {10, 11}, {13, 14}};
 
-    set_default_channel_formats(*this);
-    build_sensor_channels(*this);
+    build_sensor_channels(*this, default_channel_formats(hand_type.load()));
 }
 
 HandCore::~HandCore() {
@@ -78,8 +75,8 @@ void copy_configuration(HandCore& to, const HandCore& from) {
     to.hand_direction.store(from.hand_direction.load());
     to.firmware_version.store(from.firmware_version.load());
     to.serial_number = from.serial_number;
-    to.canfd_node_id = from.canfd_node_id;
-    to.rs485_node_id = from.rs485_node_id;
+    to.canfd_node_id.store(from.canfd_node_id.load());
+    to.rs485_node_id.store(from.rs485_node_id.load());
 
     copy_table(to.sensor_map, from.sensor_map);
     to.joint_mode = from.joint_mode;
@@ -108,8 +105,9 @@ void copy_configuration(HandCore& to, const HandCore& from) {
 
     // Channel formats decide the taxel layouts; rebuild the channels (their
     // readings start empty) rather than copy another hand's readings.
-    copy_table(to.channel_format, from.channel_format);
-    build_sensor_channels(to);
+    ChannelFormats formats{};
+    for (int ch = 0; ch < kJointSlots; ++ch) formats[ch] = from.channel_format[ch].load(std::memory_order_relaxed);
+    build_sensor_channels(to, formats);
 
     // 256 filter bits per direction, as four 64-bit words.
     for (int w = 0; w < 4; ++w) {

@@ -98,8 +98,9 @@ struct HandCore {
     std::atomic<int32_t> hand_direction{0};
     std::atomic<float> firmware_version{0.0f};
     std::string serial_number;  // caller's thread only
-    int32_t canfd_node_id = 1;
-    int32_t rs485_node_id = 1;
+    // Set by initial() and copies, read by the receive thread's decoders.
+    std::atomic<int32_t> canfd_node_id{1};
+    std::atomic<int32_t> rs485_node_id{1};
 
     // ---- per-joint tables (27 slots; slot i holds joint i + 1) --------------
     // Caller's thread only: mode and command bytes go out with the next request.
@@ -137,13 +138,14 @@ struct HandCore {
     DoubleBuffer<int32_t> now_current;
 
     // ---- tactile channels ----------------------------------------------------
+    // Written only inside a rebuild (build_sensor_channels), which holds the
+    // decoder off, so a block is decoded with the format of its layout.
     std::array<std::atomic<uint8_t>, kJointSlots> channel_format{};
-    std::array<ChannelSequence, kJointSlots> channel_sequence{};
     // Fixed storage, never freed or reallocated: a rebuild rewrites the
     // channels in place (initial() rebuilds while the device reports), each
     // under the rebuild half of its sequence word, which readers check with
     // the block half and the decoder checks before each block.
-    std::array<SensorChannel, kSensorChannels> sensor_channels{};
+    std::array<LiveChannel, kSensorChannels> sensor_channels{};
 
     // ---- bytes last built for each bus (pre-send buffers) ---------------------
     std::vector<uint8_t> last_rpdo;

@@ -152,8 +152,14 @@ int queue_ota_reply(HandCore& h, ByteView reply);
 using SensorLayout = std::vector<std::pair<float, float>>;
 const SensorLayout& select_sensor_layout(int hand_type, int channel, int direction);
 SensorLayout mirror_layout(const SensorLayout& layout);
-void set_default_channel_formats(HandCore& h);
+// A block format per channel number (entries other than 1..11 are 0).
+using ChannelFormats = std::array<uint8_t, kJointSlots>;
+ChannelFormats default_channel_formats(int hand_type);
+// Rebuilds every channel with its layout and zero readings. With formats,
+// they become the channels' formats inside the same rebuild: no block is
+// decoded with a format in a layout it does not go with.
 void build_sensor_channels(HandCore& h);
+void build_sensor_channels(HandCore& h, const ChannelFormats& formats);
 void rebuild_sensor_channel(HandCore& h, int channel);
 // Write protocol for one block: item is the block's index in the report,
 // first_item the report's first item number; avail the bytes of the received

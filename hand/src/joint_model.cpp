@@ -238,8 +238,7 @@ int set_hand_type(HandCore& h, int type) {
     // The type goes last: a monitor that sees the new type (acquire) then
     // also sees the node addresses and joint count that go with it.
     h.hand_type.store(type);
-    set_default_channel_formats(h);
-    build_sensor_channels(h);
+    build_sensor_channels(h, default_channel_formats(type));
     (void)send_report_selection(h);
     return kOk;
 }

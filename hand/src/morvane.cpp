@@ -8,11 +8,24 @@ namespace morvx {
 
 namespace {
 
-// G1 over a published per-joint buffer: one read of the joint's slot.
+// read_published after a publication overtook its read; a tail call, so
+// the straight path needs no stack frame.
 template <typename T, typename Out>
-int read_published(const HandCore& h, const DoubleBuffer<T>& buffer, int joint_id, Out* out) {
-    if (out == nullptr || !single_joint_ok(h, joint_id)) return kBadArgument;
-    *out = static_cast<Out>(buffer.read(static_cast<std::size_t>(joint_id - 1)));
+__attribute__((noinline, cold)) int read_published_again(const DoubleBuffer<T>& buffer, std::size_t slot, Out* out) {
+    *out = static_cast<Out>(buffer.read_again(slot));
+    return kOk;
+}
+
+// G1 over a published per-joint buffer: one read of the joint's slot.
+// Inlined into each getter, whose whole cost it is.
+template <typename T, typename Out>
+__attribute__((always_inline)) inline int read_published(const HandCore& h, const DoubleBuffer<T>& buffer,
+                                                         int joint_id, Out* out) {
+    const std::size_t slot = joint_slot(h, joint_id);
+    if (out == nullptr || slot == kNoSlot) return kBadArgument;
+    T value;
+    if (!buffer.try_read(slot, value)) return read_published_again(buffer, slot, out);
+    *out = static_cast<Out>(value);
     return kOk;
 }
 

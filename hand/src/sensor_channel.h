@@ -83,19 +83,22 @@ private:
     const SensorLayout* layout_ = nullptr;
 };
 
-// A channel's sequence word: blocks written in the high half, odd while a
-// block is being written; rebuilds in the low half, odd while the channel is
-// being rebuilt. One word, so a reader checks one load before and one after,
-// and the decoder and a rebuild exclude each other through the order of
-// their read-modify-writes on it. load, store and fetch_add work on the
-// block counter, as on a std::atomic<uint32_t>; the block half wraps off the
-// top of the word, the rebuild half only after 2^31 rebuilds.
+// A channel's sequence word: blocks in the high half, odd while a block is
+// being written; rebuilds in the low half, odd while the channel is being
+// rebuilt. One word, so a reader checks one load before and one after, and
+// the decoder and a rebuild exclude each other through the order of their
+// read-modify-writes on it. load, store and fetch_add work on the block
+// counter, as on a std::atomic<uint32_t>. Neither half ever carries into
+// the other or into a false state: the block half wraps off the top of the
+// word and the rebuild half wraps inside itself (end_rebuild), each keeping
+// its parity, so any number of blocks and rebuilds leaves the word sound.
 class ChannelSequence {
 public:
     using Word = uint64_t;
     static constexpr Word kBlock = Word{1} << 32;     // one step of the block counter
     static constexpr Word kRebuild = 1;               // one step of the rebuild counter
     static constexpr Word kBusy = kBlock | kRebuild;  // odd in either half: being written
+    static constexpr Word kRebuildHalf = kBlock - 1;  // the low half
 
     uint32_t load(std::memory_order order = std::memory_order_seq_cst) const {
         return static_cast<uint32_t>(word_.load(order) >> 32);
@@ -109,15 +112,29 @@ public:
 
     Word load_word(std::memory_order order) const { return word_.load(order); }
     Word add_word(Word steps, std::memory_order order) { return word_.fetch_add(steps, order); }
+    // Only while no block or rebuild is under way.
+    void store_word(Word word, std::memory_order order) { word_.store(word, order); }
+
+    // A rebuild makes the rebuild half odd and returns what it was (even).
+    // One rebuild at a time: only the caller's thread changes this half.
+    Word begin_rebuild() { return word_.fetch_add(kRebuild, std::memory_order_acq_rel) & kRebuildHalf; }
+    // Ends the rebuild that begin_rebuild() answered `begun` for: the half
+    // steps on to the next even value, from 0xFFFFFFFF to 0 without a carry
+    // (the step is then 1 - 2^32, modulo 2^64).
+    void end_rebuild(Word begun) {
+        const Word odd = begun + kRebuild;
+        const Word next = (odd + kRebuild) & kRebuildHalf;
+        word_.fetch_add(next - odd, std::memory_order_release);
+    }
 
 private:
     static_assert(std::atomic<uint64_t>::is_always_lock_free, "readers must never take a lock");
     std::atomic<Word> word_{0};
 };
 
-// Cache-line aligned: the decoder writing one channel does not disturb
-// readers of its neighbours, and a channel's offset is a shift (256 bytes).
-struct alignas(64) SensorChannel {
+// One tactile sensor's readings and its taxel layout. The copy that
+// read_sensor_channel returns.
+struct SensorChannel {
     LayoutRef positions;                   // normalised taxel (x, y)
     FixedList<float, kMaxTaxels> pressure;  // one per taxel, as many as positions
     FixedList<float, kPairValues> normal_force;                // always 2
@@ -125,6 +142,16 @@ struct alignas(64) SensorChannel {
     FixedList<float, kPairValues> force_direction;             // always 2
     FixedList<float, kPairValues> proximity;                   // always 2
 };
+
+// A channel as the hand keeps it: its sequence word on the channel's first
+// cache line, then the record. Cache-line aligned, so that the decoder
+// writing one channel (its word and its values) does not disturb readers of
+// another, and a channel's offset is a shift (256 bytes).
+struct alignas(64) LiveChannel {
+    ChannelSequence sequence;
+    SensorChannel record;
+};
+static_assert(sizeof(LiveChannel) == 256 || sizeof(void*) != 8, "four cache lines per channel");
 
 }  // namespace morvx
 

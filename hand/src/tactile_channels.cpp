@@ -11,6 +11,9 @@
 // decoder, which never waits, drops its block when it finds a rebuild under
 // way; a rebuild waits until no block is being written.
 //
+// A channel's format is changed only inside a rebuild, together with its
+// layout, so a block is never decoded with one in the other's layout.
+//
 // Storage is fixed (sensor_channel.h), so none of these paths allocates or
 // frees. Writers store floats and lengths with relaxed atomic stores (the
 // compiler's __atomic builtins on plain floats, the C++17 stand-in for
@@ -22,7 +25,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <thread>
-#if defined(__x86_64__)
+// Sanitizer builds take the portable copy: TSan and ASan see no access
+// that inline assembly makes.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define MORVANE_PORTABLE_COPY 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+#define MORVANE_PORTABLE_COPY 1
+#endif
+#endif
+#if defined(__x86_64__) && !defined(MORVANE_PORTABLE_COPY)
+#define MORVANE_VECTOR_COPY 1
 #include <immintrin.h>
 #endif
 
@@ -55,9 +68,10 @@ inline float load_relaxed(const float* slot) {
 // away; only the loads themselves must be well defined. On x86-64 the bulk
 // moves in 16-byte vector loads written as inline assembly (opaque to the
 // compiler, so no C++ data race), which keeps a getter as fast as a plain
-// copy; the rest, and other targets, use relaxed atomic loads of single floats.
+// copy; the rest, other targets and sanitizer builds use relaxed atomic
+// loads of single floats.
 inline void copy_live(const float* src, std::size_t n, float* dst) {
-#if defined(__x86_64__)
+#if defined(MORVANE_VECTOR_COPY)
     struct Chunk {
         float v[4];
     };
@@ -147,21 +161,21 @@ bool valid_channel(int channel) {
 // false when it did not.
 template <typename Read, typename Result>
 inline bool try_read(const HandCore& h, int channel, Read& read, Result& result) {
-    const ChannelSequence& sequence = h.channel_sequence[channel];
-    const ChannelSequence::Word before = sequence.load_word(std::memory_order_acquire);
+    const LiveChannel& live = h.sensor_channels[channel];
+    const ChannelSequence::Word before = live.sequence.load_word(std::memory_order_acquire);
     // Read first and judge after: a run that began during a write is thrown
     // away like one a write overtook, and the straight path has one branch.
-    result = read(h.sensor_channels[channel]);
+    result = read(live.record);
     std::atomic_thread_fence(std::memory_order_acquire);
-    const ChannelSequence::Word after = sequence.load_word(std::memory_order_relaxed);
+    const ChannelSequence::Word after = live.sequence.load_word(std::memory_order_relaxed);
     return ((before & ChannelSequence::kBusy) | (after ^ before)) == 0;
 }
 
 // Retries until a run is consistent; out of the getters' straight path.
 template <typename Read>
 __attribute__((noinline, cold)) auto read_retrying(const HandCore& h, int channel, Read read)
-    -> decltype(read(h.sensor_channels[0])) {
-    decltype(read(h.sensor_channels[0])) result{};
+    -> decltype(read(h.sensor_channels[0].record)) {
+    decltype(read(h.sensor_channels[0].record)) result{};
     for (unsigned spins = 1; !try_read(h, channel, read, result); ++spins)
         if (spins % 64 == 0) std::this_thread::yield();
     return result;
@@ -170,8 +184,8 @@ __attribute__((noinline, cold)) auto read_retrying(const HandCore& h, int channe
 // Runs read(live channel) until it saw one consistent state of the channel.
 // read may run several times; only the last run's effects count.
 template <typename Read>
-inline auto read_consistent(const HandCore& h, int channel, Read read) -> decltype(read(h.sensor_channels[0])) {
-    decltype(read(h.sensor_channels[0])) result{};
+inline auto read_consistent(const HandCore& h, int channel, Read read) -> decltype(read(h.sensor_channels[0].record)) {
+    decltype(read(h.sensor_channels[0].record)) result{};
     if (try_read(h, channel, read, result)) return result;
     return read_retrying(h, channel, read);
 }
@@ -186,7 +200,7 @@ __attribute__((noinline, cold)) int finish_retrying(const HandCore& h, int chann
 
 template <typename Read, typename Finish>
 inline int read_consistent_then(const HandCore& h, int channel, Read read, Finish finish) {
-    decltype(read(h.sensor_channels[0])) result{};
+    decltype(read(h.sensor_channels[0].record)) result{};
     if (try_read(h, channel, read, result)) return finish(result);
     return finish_retrying(h, channel, read, finish);
 }
@@ -255,30 +269,29 @@ int get_first(const HandCore& h, int channel, float* value, PairList SensorChann
 
 // Holds the decoder off every channel for the duration of a rebuild and
 // makes readers retry: makes every channel's rebuild half odd, then waits
-// until no block is being written.
+// until no block is being written. One at a time (the set-up calls' rule).
 class RebuildScope {
 public:
     explicit RebuildScope(HandCore& h) : h_(h) {
-        for (int ch = 0; ch < kSensorChannels; ++ch)
-            h_.channel_sequence[ch].add_word(ChannelSequence::kRebuild, std::memory_order_acq_rel);
+        for (int ch = 0; ch < kSensorChannels; ++ch) begun_[ch] = h_.sensor_channels[ch].sequence.begin_rebuild();
         // Orders the odd words before every store of the rebuild (pairs
         // with a reader's acquire fence, as in the decoder).
         std::atomic_thread_fence(std::memory_order_release);
         for (int ch = 0; ch < kSensorChannels; ++ch) {
-            const ChannelSequence& sequence = h_.channel_sequence[ch];
+            const ChannelSequence& sequence = h_.sensor_channels[ch].sequence;
             for (unsigned spins = 0; sequence.load_word(std::memory_order_acquire) & ChannelSequence::kBlock; ++spins)
                 if (spins % 64 == 63) std::this_thread::yield();
         }
     }
     ~RebuildScope() {
-        for (int ch = 0; ch < kSensorChannels; ++ch)
-            h_.channel_sequence[ch].add_word(ChannelSequence::kRebuild, std::memory_order_release);
+        for (int ch = 0; ch < kSensorChannels; ++ch) h_.sensor_channels[ch].sequence.end_rebuild(begun_[ch]);
     }
     RebuildScope(const RebuildScope&) = delete;
     RebuildScope& operator=(const RebuildScope&) = delete;
 
 private:
     HandCore& h_;
+    ChannelSequence::Word begun_[kSensorChannels];
 };
 
 void store_list(PairList& list, std::size_t n, float value) {
@@ -297,31 +310,19 @@ void lay_out_channel(SensorChannel& c, const SensorLayout& layout) {
 
 // The caller holds a RebuildScope.
 void rebuild_channel_locked(HandCore& h, int channel) {
-    SensorChannel& c = h.sensor_channels[channel];
-    if (h.channel_format[channel] == kFormatFullFiveTaxels)
+    SensorChannel& c = h.sensor_channels[channel].record;
+    if (h.channel_format[channel].load(std::memory_order_relaxed) == kFormatFullFiveTaxels)
         lay_out_channel(c, layout_5());
     else
         lay_out_channel(c, select_sensor_layout(h.hand_type.load(std::memory_order_relaxed), channel,
                                                 h.hand_direction.load(std::memory_order_relaxed)));
 }
 
-}  // namespace
-
-// ---- set-up ------------------------------------------------------------------
-
-void set_default_channel_formats(HandCore& h) {
-    const int type = h.hand_type.load(std::memory_order_relaxed);
-    store_all(h.channel_format, 0);
-    for (int ch = kFirstSensor; ch <= kLastSensor; ++ch)
-        h.channel_format[ch] = (type != 1 && ch != kLastSensor) ? kFormatFull : kFormatPacked;
-}
-
 // Every channel starts from the 9-point layout with zero values; the sensors
-// then take their own layouts. Readers see the old channels or the new ones.
-void build_sensor_channels(HandCore& h) {
-    RebuildScope rebuild(h);
+// then take their own layouts. The caller holds a RebuildScope.
+void build_channels_locked(HandCore& h) {
     for (int ch = 0; ch < kSensorChannels; ++ch) {
-        SensorChannel& c = h.sensor_channels[ch];
+        SensorChannel& c = h.sensor_channels[ch].record;
         lay_out_channel(c, layout_9());
         store_list(c.normal_force, kPairValues, 0.0f);
         store_list(c.tangential_force, kPairValues, 0.0f);
@@ -329,6 +330,29 @@ void build_sensor_channels(HandCore& h) {
         store_list(c.proximity, kPairValues, 0.0f);
         if (valid_sensor(ch)) rebuild_channel_locked(h, ch);
     }
+}
+
+}  // namespace
+
+// ---- set-up ------------------------------------------------------------------
+
+ChannelFormats default_channel_formats(int hand_type) {
+    ChannelFormats formats{};
+    for (int ch = kFirstSensor; ch <= kLastSensor; ++ch)
+        formats[ch] = (hand_type != 1 && ch != kLastSensor) ? kFormatFull : kFormatPacked;
+    return formats;
+}
+
+// Readers see the old channels or the new ones.
+void build_sensor_channels(HandCore& h) {
+    RebuildScope rebuild(h);
+    build_channels_locked(h);
+}
+
+void build_sensor_channels(HandCore& h, const ChannelFormats& formats) {
+    RebuildScope rebuild(h);
+    for (int ch = 0; ch < kJointSlots; ++ch) h.channel_format[ch].store(formats[ch], std::memory_order_relaxed);
+    build_channels_locked(h);
 }
 
 void rebuild_sensor_channel(HandCore& h, int channel) {
@@ -344,12 +368,13 @@ int set_hand_direction(HandCore& h, int direction) {
 }
 
 int set_sensor_data_format(HandCore& h, int format) {
+    ChannelFormats formats{};
     if (format == 1) {
-        for (int ch = kFirstSensor; ch <= kLastSensor; ++ch) h.channel_format[ch] = kFormatFullFiveTaxels;
+        for (int ch = kFirstSensor; ch <= kLastSensor; ++ch) formats[ch] = kFormatFullFiveTaxels;
     } else {
-        set_default_channel_formats(h);
+        formats = default_channel_formats(h.hand_type.load(std::memory_order_relaxed));
     }
-    build_sensor_channels(h);
+    build_sensor_channels(h, formats);
     return kOk;
 }
 
@@ -374,7 +399,7 @@ void decode_tactile_block(HandCore& h, int first_item, int item, const uint8_t* 
     const int channel = h.sensor_map[static_cast<std::size_t>(index)];
     if (!valid_channel(channel)) return;
 
-    ChannelSequence& sequence = h.channel_sequence[channel];
+    ChannelSequence& sequence = h.sensor_channels[channel].sequence;
     if (sequence.add_word(ChannelSequence::kBlock, std::memory_order_acquire) & ChannelSequence::kRebuild) {
         // A rebuild is under way: this block is dropped.
         sequence.add_word(ChannelSequence::kBlock, std::memory_order_release);
@@ -385,8 +410,8 @@ void decode_tactile_block(HandCore& h, int first_item, int item, const uint8_t* 
     // with the reader's acquire fence).
     std::atomic_thread_fence(std::memory_order_release);
 
-    SensorChannel& c = h.sensor_channels[channel];
-    const uint8_t format = h.channel_format[channel];
+    SensorChannel& c = h.sensor_channels[channel].record;
+    const uint8_t format = h.channel_format[channel].load(std::memory_order_relaxed);
     if (format == kFormatPacked)
         decode_packed_block(c, block, avail);
     else

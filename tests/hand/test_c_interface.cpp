@@ -2,6 +2,7 @@
 // getters' ownership and failure paths, and the frame log through C.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +15,8 @@
 #include "c_array_alloc.h"
 #include "morvane/morvane.h"
 #include "morvane/morvane_c.h"
+#include "stress_run.h"
+#include "tactile_readings.h"
 #include "temp_dir.h"
 
 namespace {
@@ -294,6 +297,55 @@ TEST(CInterfaceArrays, AllocationFailureGives999AndNullOutputs) {
         EXPECT_EQ(y, nullptr);
         EXPECT_EQ(count, 0);
     }
+}
+
+// The array getters count, allocate and then copy. While the receive thread
+// decodes at full rate and the caller's thread keeps switching formats and
+// directions (lists and layouts change length between the two calls), every
+// array must still be one whole list of one reading, its count that list's
+// length (tactile_readings.h).
+TEST(CInterfaceArrays, ArraysHoldOneWholeListWhileChannelsAreRebuilt) {
+    using namespace tactile_readings;
+    Handle h = make_hand();
+    morvane_set_dry_run_mode(h.get(), true);
+    ASSERT_EQ(morvane_initial_ex(h.get(), 1, 1), 0);
+
+    std::atomic<long> bad{0};
+    uint8_t k = 0;
+    const auto receive = [&] {
+        k = next_block_value(k);
+        const std::vector<uint8_t> fingertip = fingertip_reply(k), palm = palm_reply(k);
+        morvane_set_canfd_data_decode(h.get(), 0x481, fingertip.data(), static_cast<int>(fingertip.size()));
+        morvane_set_canfd_data_decode(h.get(), 0x481, palm.data(), static_cast<int>(palm.size()));
+    };
+    const auto read = [&] {
+        using PairGetter = int (*)(morvane_handle, int, float**, int*);
+        const PairGetter pairs[] = {morvane_get_finger_normal_force_ex, morvane_get_finger_tangential_force_ex,
+                                    morvane_get_finger_force_direction_ex, morvane_get_finger_proximity_ex};
+        for (int ch : {kFingertip, kPalm}) {
+            float* v = nullptr;
+            float* y = nullptr;
+            int n = 0;
+            if (morvane_get_finger_pressure(h.get(), ch, &v, &n) != 0 || pressure_block(ch, v, n) < 0) ++bad;
+            morvane_free_buffer(v);
+            if (morvane_get_finger_sensor_pos(h.get(), ch, &v, &y, &n) != 0 || !positions_of_a_layout(ch, v, y, n))
+                ++bad;
+            morvane_free_buffer(v);
+            morvane_free_buffer(y);
+            for (PairGetter get : pairs) {
+                if (get(h.get(), ch, &v, &n) != 0 || n != 2 || v[0] != v[1]) ++bad;
+                morvane_free_buffer(v);
+            }
+        }
+    };
+    const auto set_up = [&](long round) {
+        return morvane_set_sensor_data_format(h.get(), round & 1) == 0 &&
+               morvane_set_hand_direction(h.get(), round >> 1 & 1) == 0;
+    };
+    const hand_test::StressRun run = hand_test::run_stress(receive, read, set_up);
+    EXPECT_TRUE(run.set_up_ok);
+    EXPECT_EQ(bad.load(), 0) << "in " << run.read << " rounds of reads";
+    morvane_close(h.get());
 }
 
 std::vector<std::string> g_lines;

@@ -3,8 +3,10 @@
 // or half-written one). Run under TSan as well.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "frame_recorder.h"
 #include "hand_ops.h"
 #include "morvane/morvane.h"
+#include "stress_run.h"
 
 using namespace morvx;
 
@@ -101,6 +104,101 @@ TEST(HandGettersConcurrency, ReadersOfMeasuredValuesWhileTheReceiveThreadRefresh
     receiver.join();
     reader.join();
     EXPECT_EQ(bad.load(), 0);
+}
+
+// The 16-joint hand on classic CAN: each servo reply publishes every joint's
+// position and angle, and a coupled pair's angles overwrite, before the
+// publication, the uncoupled ones first written. The receive thread decodes
+// a fixed script of replies at full rate, the caller's thread keeps setting
+// targets and rebuilding (hand direction, sensor data format), and readers
+// on every joint getter must only ever see values that some publication
+// held: those a single-threaded run of the same script and calls publishes.
+TEST(HandGettersConcurrency, JointReadersSeeOnlyPublishedValuesOfTheSixteenJointHand) {
+    // Servo replies for nodes 1..16 in two states: position, speed and current.
+    std::vector<std::array<uint8_t, 8>> script;
+    for (int state = 0; state < 2; ++state) {
+        for (int node = 1; node <= 16; ++node) {
+            const uint32_t position = state == 0 ? 300 + 200 * node : 3900 - 150 * node;
+            const uint32_t speed = state == 0 ? 10 : 40, current = state == 0 ? 100 : 300;
+            const uint64_t w = 0xA0u | 0x01u << 8 | uint64_t{position} << 16 | uint64_t{speed} << 28 |
+                               uint64_t{current} << 40;
+            std::array<uint8_t, 8> frame;
+            for (int i = 0; i < 8; ++i) frame[i] = static_cast<uint8_t>(w >> (8 * i));
+            script.push_back(frame);
+        }
+    }
+    const auto make_hand = [](Morvane& hand) {
+        ASSERT_EQ(hand.set_hand_type(2), 0);
+        hand.core()->bus_kind.store(kBusCan);
+    };
+    const auto feed = [&](Morvane& hand, std::size_t i) {
+        const std::array<uint8_t, 8>& frame = script[i % script.size()];
+        const unsigned node = static_cast<unsigned>(i % 16) + 1;
+        return hand.set_can_data_decode(0x100 + node, frame.data(), 8);
+    };
+    const auto set_targets = [](Morvane& hand, int round) {
+        return hand.set_target_position(0, round & 1 ? 8000 : 2000) | hand.set_max_current(0, round & 1 ? 200 : 100);
+    };
+
+    using Probe = double (*)(Morvane&, int);
+    const Probe probes[] = {
+        [](Morvane& m, int j) { float v = -1; return m.get_now_angle(j, &v) == 0 ? double(v) : -1e9; },
+        [](Morvane& m, int j) { int v = -1; return m.get_now_position(j, &v) == 0 ? double(v) : -1e9; },
+        [](Morvane& m, int j) { float v = -1; return m.get_now_angular_velocity(j, &v) == 0 ? double(v) : -1e9; },
+        [](Morvane& m, int j) { int v = -1; return m.get_now_position_velocity(j, &v) == 0 ? double(v) : -1e9; },
+        [](Morvane& m, int j) { int v = -1; return m.get_now_current(j, &v) == 0 ? double(v) : -1e9; },
+        [](Morvane& m, int j) { int v = -1; return m.get_now_status(j, &v) == 0 ? double(v) : -1e9; },
+        [](Morvane& m, int j) { int v = -1; return m.get_target_position(j, &v) == 0 ? double(v) : -1e9; },
+        [](Morvane& m, int j) { float v = -1; return m.get_target_angle(j, &v) == 0 ? double(v) : -1e9; },
+        [](Morvane& m, int j) { int v = -1; return m.get_max_current(j, &v) == 0 ? double(v) : -1e9; },
+    };
+    constexpr int kProbes = sizeof(probes) / sizeof(probes[0]);
+    constexpr int kJoints = 16;
+
+    // What the publications hold, with either hand direction: two rounds of
+    // the script (the first starts from zeros) and of the target calls.
+    std::vector<std::set<double>> published(kProbes * (kJoints + 1));
+    const auto record = [&](Morvane& m) {
+        for (int p = 0; p < kProbes; ++p)
+            for (int j = 1; j <= kJoints; ++j) published[p * (kJoints + 1) + j].insert(probes[p](m, j));
+    };
+    for (int direction = 0; direction < 2; ++direction) {
+        Morvane reference;
+        make_hand(reference);
+        ASSERT_EQ(reference.set_hand_direction(direction), 0);
+        record(reference);
+        for (std::size_t i = 0; i < 2 * script.size(); ++i) {
+            ASSERT_EQ(feed(reference, i), 0);
+            record(reference);
+        }
+        for (int round = 0; round < 2; ++round) {
+            ASSERT_EQ(set_targets(reference, round), 0);
+            record(reference);
+        }
+    }
+
+    Morvane hand;
+    make_hand(hand);
+    std::atomic<long> bad{0};
+    std::atomic<double> first_bad{0};
+    std::size_t next_reply = 0;
+    const auto receive = [&] { feed(hand, next_reply++); };
+    const auto read = [&] {
+        for (int p = 0; p < kProbes; ++p) {
+            for (int j = 1; j <= kJoints; ++j) {
+                const double v = probes[p](hand, j);
+                if (published[p * (kJoints + 1) + j].count(v) == 0 && bad.fetch_add(1) == 0) first_bad = v;
+            }
+        }
+    };
+    const auto set_up = [&](long round) {
+        return set_targets(hand, static_cast<int>(round)) == 0 && hand.set_hand_direction(round >> 1 & 1) == 0 &&
+               hand.set_sensor_data_format(round & 1) == 0;
+    };
+    const hand_test::StressRun run = hand_test::run_stress(receive, read, set_up);
+    EXPECT_TRUE(run.set_up_ok);
+    EXPECT_EQ(bad.load(), 0) << "first never-published value " << first_bad.load() << " in " << run.read
+                             << " rounds of reads over " << run.received << " replies";
 }
 
 TEST(HandGettersConcurrency, HandTypeChangesWhileTheClassicCanMonitorPolls) {

@@ -65,7 +65,6 @@ TEST(HandConstruction, InternalTables) {
         EXPECT_EQ(h.max_angle[i], 0.0f);
         EXPECT_EQ(h.joint_to_node[i].load(), i + 1);
         EXPECT_EQ(h.node_to_joint[i + 1].load(), i);
-        EXPECT_EQ(h.channel_sequence[i].load(), 0u);
         // Full blocks on channels 1..10, a packed block on 11, nothing else.
         EXPECT_EQ(h.channel_format[i], (i >= 1 && i <= 10) ? 1 : 0) << i;
     }
@@ -73,12 +72,13 @@ TEST(HandConstruction, InternalTables) {
     const std::vector<std::pair<int32_t, int32_t>> pairs = {{1, 2}, {4, 5}, {7, 8}, {10, 11}, {13, 14}};
     EXPECT_EQ(h.coupled_pairs, pairs);
     EXPECT_EQ(h.sensor_channels.size(), 12u);
+    for (const auto& c : h.sensor_channels) EXPECT_EQ(c.sequence.load(), 0u) << "no block yet";
     EXPECT_TRUE(h.angle_conversion.load());
     EXPECT_FALSE(h.move_no_home.load());
     EXPECT_FALSE(h.sensor_enable.load());
     EXPECT_FALSE(h.running.load());
-    EXPECT_EQ(h.canfd_node_id, 1);
-    EXPECT_EQ(h.rs485_node_id, 1);
+    EXPECT_EQ(h.canfd_node_id.load(), 1);
+    EXPECT_EQ(h.rs485_node_id.load(), 1);
 }
 
 TEST(HandInitial, NodeIdOf256OrMoreChangesNothing) {
@@ -86,8 +86,8 @@ TEST(HandInitial, NodeIdOf256OrMoreChangesNothing) {
     EXPECT_EQ(hand.initial(1, 256), 1);
     EXPECT_EQ(hand.initial(3, 300), 1);
     EXPECT_EQ(hand.initial(2, 0xFFFFFFFFu), 1);
-    EXPECT_EQ(hand.core()->canfd_node_id, 1);
-    EXPECT_EQ(hand.core()->rs485_node_id, 1);
+    EXPECT_EQ(hand.core()->canfd_node_id.load(), 1);
+    EXPECT_EQ(hand.core()->rs485_node_id.load(), 1);
     EXPECT_EQ(hand.core()->bus_kind.load(), -1);
     EXPECT_FALSE(hand.core()->running.load());
 }
@@ -96,12 +96,12 @@ TEST(HandInitial, NodeIdGoesOnlyToItsOwnBus) {
     Morvane hand;
     hand.set_dry_run_mode(true);
     ASSERT_EQ(hand.initial(0, 5), 0);
-    EXPECT_EQ(hand.core()->canfd_node_id, 1);
-    EXPECT_EQ(hand.core()->rs485_node_id, 1);
+    EXPECT_EQ(hand.core()->canfd_node_id.load(), 1);
+    EXPECT_EQ(hand.core()->rs485_node_id.load(), 1);
     EXPECT_EQ(hand.core()->bus_kind.load(), 0);
     ASSERT_EQ(hand.initial(1, 7), 0);
-    EXPECT_EQ(hand.core()->canfd_node_id, 7);
-    EXPECT_EQ(hand.core()->rs485_node_id, 1);
+    EXPECT_EQ(hand.core()->canfd_node_id.load(), 7);
+    EXPECT_EQ(hand.core()->rs485_node_id.load(), 1);
     hand.close();
 }
 
@@ -181,7 +181,7 @@ TEST(HandRs485, PrivateContextIsDroppedWhenLeavingRs485) {
     ASSERT_TRUE(h.bus_endpoint);
     EXPECT_FALSE(h.bus_given);
     EXPECT_EQ(h.bus_endpoint->node_id, 9);
-    EXPECT_EQ(h.rs485_node_id, 9);
+    EXPECT_EQ(h.rs485_node_id.load(), 9);
     ASSERT_EQ(hand.initial(1), 0);
     EXPECT_FALSE(h.bus_context);
     EXPECT_FALSE(h.bus_endpoint);
@@ -357,7 +357,7 @@ TEST(HandCopy, AssignmentCopiesConfigurationNotConnections) {
     ASSERT_EQ(b.get_max_current(16, &cur), 0);
     EXPECT_EQ(cur, 321);
     EXPECT_EQ(b.core()->home_option_a[2], 2);
-    EXPECT_EQ(b.core()->rs485_node_id, 6);
+    EXPECT_EQ(b.core()->rs485_node_id.load(), 6);
     EXPECT_TRUE(b.get_dry_run_mode());
     // Never the connection: no callable, no context, no endpoint, no monitor.
     EXPECT_EQ(b.core()->active_send_canfd, nullptr);

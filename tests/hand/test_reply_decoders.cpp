@@ -150,13 +150,13 @@ TEST_F(DecoderTest, SensorReplyChecksLengthAndChannels) {
     b[2] = 255;   // first pressure byte of channel 1 (full block, /255)
     b[32] = 51;   // first pressure byte of channel 3
     ASSERT_EQ(decode_status_reply(*hand, view(b)), 0);
-    EXPECT_EQ(hand->channel_sequence[1].load(), 2u);
-    EXPECT_EQ(hand->channel_sequence[3].load(), 2u);
+    EXPECT_EQ(hand->sensor_channels[1].sequence.load(), 2u);
+    EXPECT_EQ(hand->sensor_channels[3].sequence.load(), 2u);
     EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 1).pressure.at(0), 1.0f);
     EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 3).pressure.at(0), 0.2f);
     b.pop_back();
     EXPECT_EQ(decode_status_reply(*hand, view(b)), 8);
-    EXPECT_EQ(hand->channel_sequence[1].load(), 2u);
+    EXPECT_EQ(hand->sensor_channels[1].sequence.load(), 2u);
 }
 
 TEST_F(DecoderTest, TpdoRejectsShortImagesAndOtherBuses) {
@@ -183,7 +183,7 @@ TEST_F(DecoderTest, TpdoJointImageFillsAllSlots) {
     EXPECT_EQ(hand->now_current.read(26), -26);
     EXPECT_EQ(hand->status_byte.read(26), 26);
     EXPECT_EQ(hand->now_position_velocity.read(13), -2000);
-    for (int c = 0; c < 12; ++c) EXPECT_EQ(hand->channel_sequence[c].load(), 0u);
+    for (int c = 0; c < 12; ++c) EXPECT_EQ(hand->sensor_channels[c].sequence.load(), 0u);
 }
 
 TEST_F(DecoderTest, TpdoSensorImageOfSeventhItem) {
@@ -194,9 +194,9 @@ TEST_F(DecoderTest, TpdoSensorImageOfSeventhItem) {
     img[2] = 255;
     img[32] = 255;  // first byte of what would be a second block: not read
     ASSERT_EQ(decode_tpdo(*hand, view(img)), 0);
-    EXPECT_EQ(hand->channel_sequence[4].load(), 2u);
+    EXPECT_EQ(hand->sensor_channels[4].sequence.load(), 2u);
     EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 4).pressure.at(0), 1.0f);
-    for (int c : {0, 1, 3, 5}) EXPECT_EQ(hand->channel_sequence[c].load(), 0u) << c;
+    for (int c : {0, 1, 3, 5}) EXPECT_EQ(hand->sensor_channels[c].sequence.load(), 0u) << c;
 }
 
 TEST_F(DecoderTest, TpdoOversizedImageIsFine) {
@@ -527,8 +527,8 @@ TEST_F(DecoderTest, TpdoFingerImagesPlaceJointsStatusAndBlocks) {
     EXPECT_EQ(hand->raw_position.read(3), 777);
     EXPECT_EQ(hand->status_byte.read(3), 0x33);
     EXPECT_EQ(hand->raw_position.read(4), 0);  // slot 4 is not in this layout
-    for (int c = 1; c <= 6; ++c) EXPECT_EQ(hand->channel_sequence[c].load(), 2u) << c;
-    EXPECT_EQ(hand->channel_sequence[7].load(), 0u);
+    for (int c = 1; c <= 6; ++c) EXPECT_EQ(hand->sensor_channels[c].sequence.load(), 2u) << c;
+    EXPECT_EQ(hand->sensor_channels[7].sequence.load(), 0u);
     EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 6).pressure.at(0), 1.0f);
 
     // Code 6: six joints, status bytes at 38, blocks from 44.
@@ -548,8 +548,8 @@ TEST_F(DecoderTest, TpdoSensorImageOfSixBlocks) {
     img[0] = 0x40;
     img[2 + 30 * 5] = 255;  // sixth block, item 5 -> channel 6
     ASSERT_EQ(decode_tpdo(*hand, view(img)), 0);
-    for (int c = 1; c <= 6; ++c) EXPECT_EQ(hand->channel_sequence[c].load(), 2u) << c;
-    EXPECT_EQ(hand->channel_sequence[7].load(), 0u);
+    for (int c = 1; c <= 6; ++c) EXPECT_EQ(hand->sensor_channels[c].sequence.load(), 2u) << c;
+    EXPECT_EQ(hand->sensor_channels[7].sequence.load(), 0u);
     EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 6).pressure.at(0), 1.0f);
 }
 
@@ -561,7 +561,7 @@ TEST_F(DecoderTest, SensorRepliesStartAtTheirFirstItem) {
     b[0] = 0x71;
     b[2] = 255;
     ASSERT_EQ(decode_status_reply(*hand, view(b)), 0);
-    EXPECT_EQ(hand->channel_sequence[6].load(), 2u);
+    EXPECT_EQ(hand->sensor_channels[6].sequence.load(), 2u);
     EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 6).pressure.at(0), 1.0f);
     b.pop_back();
     EXPECT_EQ(decode_status_reply(*hand, view(b)), 8);
@@ -571,19 +571,19 @@ TEST_F(DecoderTest, SensorRepliesStartAtTheirFirstItem) {
     f[0] = 0xF3;
     f[32] = 51;
     ASSERT_EQ(decode_status_reply(*hand, view(f)), 0);
-    EXPECT_EQ(hand->channel_sequence[3].load(), 2u);
-    EXPECT_EQ(hand->channel_sequence[4].load(), 2u);
-    EXPECT_EQ(hand->channel_sequence[5].load(), 0u);
+    EXPECT_EQ(hand->sensor_channels[3].sequence.load(), 2u);
+    EXPECT_EQ(hand->sensor_channels[4].sequence.load(), 2u);
+    EXPECT_EQ(hand->sensor_channels[5].sequence.load(), 0u);
     EXPECT_FLOAT_EQ(read_sensor_channel(*hand, 4).pressure.at(0), 0.2f);
 
     // 0x70: five 12-byte blocks from item 0 -> channels 1 to 5.
     Bytes g(2 + 60, 0);
     g[0] = 0x70;
     ASSERT_EQ(decode_status_reply(*hand, view(g)), 0);
-    EXPECT_EQ(hand->channel_sequence[1].load(), 2u);
-    EXPECT_EQ(hand->channel_sequence[4].load(), 4u);  // also written by the 0xF3 reply
-    EXPECT_EQ(hand->channel_sequence[5].load(), 2u);
-    EXPECT_EQ(hand->channel_sequence[6].load(), 2u);  // item 5 is not in this layout
+    EXPECT_EQ(hand->sensor_channels[1].sequence.load(), 2u);
+    EXPECT_EQ(hand->sensor_channels[4].sequence.load(), 4u);  // also written by the 0xF3 reply
+    EXPECT_EQ(hand->sensor_channels[5].sequence.load(), 2u);
+    EXPECT_EQ(hand->sensor_channels[6].sequence.load(), 2u);  // item 5 is not in this layout
 }
 
 TEST_F(DecoderTest, PositionAndVelocityReplyHasNoCurrent) {

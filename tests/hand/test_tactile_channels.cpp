@@ -36,8 +36,7 @@ protected:
 
     void use_hand_type(int type) {
         h.hand_type.store(type);
-        set_default_channel_formats(h);
-        build_sensor_channels(h);
+        build_sensor_channels(h, default_channel_formats(type));
     }
 };
 
@@ -71,7 +70,7 @@ TEST_F(TactileTest, FullBlockFractionFormat) {
     EXPECT_EQ(get_finger_proximity(h, 3, &v), kOk);
     EXPECT_FLOAT_EQ(v, 0.2f);
     EXPECT_EQ(list(get_finger_proximity_ex, 3), (std::vector<float>{51.0f / 255.0f, 1.0f}));
-    EXPECT_EQ(h.channel_sequence[3].load(), 2u);
+    EXPECT_EQ(h.sensor_channels[3].sequence.load(), 2u);
 
     // Other channels untouched.
     for (float x : pressure(5)) EXPECT_EQ(x, 0.0f);
@@ -155,7 +154,7 @@ TEST_F(TactileTest, ShortBlocksReadOnlyWhatArrived) {
     EXPECT_EQ(list(get_finger_proximity_ex, 3), (std::vector<float>{0.0f, 0.0f}));
 
     decode_tactile_block(h, 0, 1, nullptr, 24);
-    EXPECT_EQ(h.channel_sequence[3].load() % 2, 0u);
+    EXPECT_EQ(h.sensor_channels[3].sequence.load() % 2, 0u);
 }
 
 TEST_F(TactileTest, ItemsOutsideTheMapAreIgnored) {
@@ -171,14 +170,14 @@ TEST_F(TactileTest, ItemsOutsideTheMapAreIgnored) {
     decode(7, 0, block);
     decode(0, 8, block);
     decode(9, 0, block);
-    for (const auto& seq : h.channel_sequence) EXPECT_EQ(seq.load(), 0u);
+    for (const auto& c : h.sensor_channels) EXPECT_EQ(c.sequence.load(), 0u);
     for (int ch = 1; ch <= 11; ++ch)
         for (float x : pressure(ch)) EXPECT_EQ(x, 0.0f);
 
     // An item that maps to channel 0 lands there; no getter reads it.
     decode(6, 0, block);
-    EXPECT_EQ(h.channel_sequence[0].load(), 2u);
-    EXPECT_FLOAT_EQ(h.sensor_channels[0].pressure[8], 5.0f);
+    EXPECT_EQ(h.sensor_channels[0].sequence.load(), 2u);
+    EXPECT_FLOAT_EQ(h.sensor_channels[0].record.pressure[8], 5.0f);
     int n = 0;
     EXPECT_EQ(get_finger_pressure(h, 0, nullptr, &n), kBadArgument);
 }
@@ -237,8 +236,8 @@ TEST_F(TactileTest, CountContract) {
 }
 
 TEST_F(TactileTest, SingleValueGetterOnEmptyListReports4) {
-    h.sensor_channels[4].proximity.clear();
-    h.sensor_channels[4].normal_force.clear();
+    h.sensor_channels[4].record.proximity.clear();
+    h.sensor_channels[4].record.normal_force.clear();
     float v = 3.0f;
     EXPECT_EQ(get_finger_proximity(h, 4, &v), kNoSensorData);
     EXPECT_EQ(get_finger_normal_force(h, 4, &v), kNoSensorData);

@@ -1,14 +1,20 @@
-// A reader running beside the receive thread sees whole blocks only.
+// Readers running beside the receive thread and rebuilding set-up calls see
+// whole blocks only, each in its own layout.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "hand_core.h"
 #include "hand_ops.h"
+#include "morvane/morvane.h"
+#include "stress_run.h"
+#include "tactile_readings.h"
 
 namespace morvx {
 namespace {
@@ -72,7 +78,7 @@ TEST(TactileConcurrency, ReaderWaitsForAWriteInProgress) {
     auto core = std::make_unique<HandCore>(nullptr);
     HandCore& h = *core;
     // Open a write on channel 3 by hand, as the decoder does.
-    h.channel_sequence[3].fetch_add(1, std::memory_order_relaxed);
+    h.sensor_channels[3].sequence.fetch_add(1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
 
     std::atomic<bool> done{false};
@@ -84,9 +90,11 @@ TEST(TactileConcurrency, ReaderWaitsForAWriteInProgress) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(done.load());
 
-    // Finish the write: the new value, then the even counter.
-    h.sensor_channels[3].pressure[0] = 1.0f;
-    h.channel_sequence[3].fetch_add(1, std::memory_order_release);
+    // Finish the write: the new value (a relaxed atomic store, as the
+    // decoder's: the reader loads it meanwhile), then the even counter.
+    float one = 1.0f;
+    __atomic_store(h.sensor_channels[3].record.pressure.data(), &one, __ATOMIC_RELAXED);
+    h.sensor_channels[3].sequence.fetch_add(1, std::memory_order_release);
     reader.join();
     EXPECT_TRUE(done.load());
     EXPECT_EQ(seen, 1.0f);
@@ -98,12 +106,12 @@ TEST(TactileConcurrency, ReaderWaitsForAWriteInProgress) {
 TEST(TactileConcurrency, RebuildInProgressDropsBlocksAndHoldsReaders) {
     auto core = std::make_unique<HandCore>(nullptr);
     HandCore& h = *core;
-    h.channel_sequence[3].add_word(ChannelSequence::kRebuild, std::memory_order_acq_rel);
+    const ChannelSequence::Word begun = h.sensor_channels[3].sequence.begin_rebuild();
     std::atomic_thread_fence(std::memory_order_release);
 
     const std::vector<uint8_t> block(24, 200);  // normal force 0xC8C8 / 100
     decode_tactile_block(h, 0, 1, block.data(), block.size());
-    EXPECT_EQ(h.channel_sequence[3].load(), 2u);
+    EXPECT_EQ(h.sensor_channels[3].sequence.load(), 2u);
 
     std::atomic<bool> done{false};
     float seen = -1.0f;
@@ -114,7 +122,7 @@ TEST(TactileConcurrency, RebuildInProgressDropsBlocksAndHoldsReaders) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(done.load());
 
-    h.channel_sequence[3].add_word(ChannelSequence::kRebuild, std::memory_order_release);
+    h.sensor_channels[3].sequence.end_rebuild(begun);
     reader.join();
     EXPECT_EQ(seen, 0.0f);  // the dropped block never landed
     decode_tactile_block(h, 0, 1, block.data(), block.size());
@@ -123,45 +131,118 @@ TEST(TactileConcurrency, RebuildInProgressDropsBlocksAndHoldsReaders) {
     EXPECT_FLOAT_EQ(after, 514.0f);
 }
 
-// initial() and the set-up calls rebuild the channels (new vectors) while the
-// device may still be reporting: decoding and reading must survive that.
-// Under ASan a decoder writing into a freed vector, under TSan any race,
-// fails this test.
-TEST(TactileConcurrency, RebuildWhileDecodingAndReading) {
+// The rebuild half of a sequence word wraps inside itself: it never carries
+// into the block half, which would leave the block count odd with no write
+// under way (readers would wait for ever) after 2^31 rebuilds.
+TEST(TactileConcurrency, SequenceHalvesWrapWithoutCarrying) {
     auto core = std::make_unique<HandCore>(nullptr);
     HandCore& h = *core;
-    std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        std::vector<uint8_t> full(24, 100), packed(26, 50);
-        while (!stop.load(std::memory_order_relaxed)) {
-            decode_tactile_block(h, 0, 1, full.data(), full.size());
-            decode_tactile_block(h, 0, 5, packed.data(), packed.size());
+    using Word = ChannelSequence::Word;
+    const Word last_even = 0xFFFFFFFEu;  // of either half
+    for (LiveChannel& c : h.sensor_channels) c.sequence.store_word(last_even << 32 | last_even, std::memory_order_relaxed);
+
+    ASSERT_EQ(set_hand_direction(h, 0), kOk);  // the rebuild half: 0xFFFFFFFF, then 0
+    for (const LiveChannel& c : h.sensor_channels) EXPECT_EQ(c.sequence.load_word(std::memory_order_relaxed), last_even << 32);
+    float pressure[40];
+    int n = 40;
+    ASSERT_EQ(get_finger_pressure(h, 3, pressure, &n), kOk);  // returns: nothing is being written
+    EXPECT_EQ(n, 9);
+
+    const std::vector<uint8_t> block(24, 255);
+    decode_tactile_block(h, 0, 1, block.data(), block.size());  // the block half wraps off the top
+    EXPECT_EQ(h.sensor_channels[3].sequence.load_word(std::memory_order_relaxed), 0u);
+    n = 40;
+    ASSERT_EQ(get_finger_pressure(h, 3, pressure, &n), kOk);
+    EXPECT_EQ(pressure[0], 1.0f);
+}
+
+// The receive thread decodes status replies at full rate, the caller's
+// thread keeps rebuilding the channels through every set-up call that does
+// (sensor data format, hand direction, hand type, a copy of another hand's
+// configuration), and readers on every tactile getter check that each
+// answer holds the values of one block in the layout of the format they
+// were decoded with (tactile_readings.h). The sequence words start just
+// below the wrap of both halves, and the run crosses it. Under ASan an
+// access out of bounds, under TSan any race, fails it as well.
+TEST(TactileConcurrency, ReadersSeeOneBlockInItsLayoutAcrossRebuilds) {
+    using namespace tactile_readings;
+    Morvane hand;
+    HandCore& h = *hand.core();
+    h.bus_kind.store(kBusCanfd);
+    const ChannelSequence::Word near_wrap = ChannelSequence::Word{0xFFFFFFF0u} << 32 | 0xFFFFFFF0u;
+    for (LiveChannel& c : h.sensor_channels) c.sequence.store_word(near_wrap, std::memory_order_relaxed);
+    Morvane other;  // copied in: 5-taxel format, mirrored layouts
+    ASSERT_EQ(other.set_sensor_data_format(1), 0);
+    ASSERT_EQ(other.set_hand_direction(1), 0);
+
+    std::atomic<long> bad{0};
+    std::mutex first_bad_mutex;
+    std::string first_bad;
+    const auto report = [&](bool ok, const char* what, int channel) {
+        if (ok) return;
+        if (bad.fetch_add(1) == 0) {
+            std::lock_guard<std::mutex> lock(first_bad_mutex);
+            first_bad = std::string(what) + " on channel " + std::to_string(channel);
         }
-    });
-    std::thread reader([&] {
-        float v[64];
-        while (!stop.load(std::memory_order_relaxed)) {
-            int n = 64;
-            EXPECT_EQ(get_finger_pressure(h, 3, v, &n), 0);
-            // Both layouts of channel 3 have 9 taxels for hand type 0 (5 in format 2).
-            EXPECT_TRUE(n == 9 || n == 5) << n;
-            n = 64;
-            float x[64], y[64];
-            EXPECT_EQ(get_finger_sensor_pos(h, 11, x, y, &n), 0);
+    };
+    uint8_t k = 0;
+    const auto receive = [&] {
+        k = next_block_value(k);
+        const std::vector<uint8_t> fingertip = fingertip_reply(k), palm = palm_reply(k);
+        hand.set_canfd_data_decode(0x481, fingertip.data(), static_cast<int>(fingertip.size()));
+        hand.set_canfd_data_decode(0x481, palm.data(), static_cast<int>(palm.size()));
+    };
+    const auto read = [&] {
+        float v[40], x[40], y[40];
+        for (int ch : {kFingertip, kPalm}) {
+            report(record_consistent(ch, read_sensor_channel(h, ch)), "channel copy", ch);
+            int n = 40;
+            report(hand.get_finger_pressure(ch, v, &n) == 0 && pressure_block(ch, v, n) >= 0, "pressure", ch);
+            n = 40;
+            report(hand.get_finger_sensor_pos(ch, x, y, &n) == 0 && positions_of_a_layout(ch, x, y, n), "positions",
+                   ch);
+            n = 40;
+            report(hand.get_finger_normal_force_ex(ch, v, &n) == 0 && n == 2 && v[0] == v[1], "normal forces", ch);
+            n = 40;
+            report(hand.get_finger_tangential_force_ex(ch, v, &n) == 0 && n == 2 && v[0] == v[1],
+                   "tangential forces", ch);
+            n = 40;
+            report(hand.get_finger_force_direction_ex(ch, v, &n) == 0 && n == 2 && v[0] == v[1], "directions", ch);
+            n = 40;
+            report(hand.get_finger_proximity_ex(ch, v, &n) == 0 && n == 2 && v[0] == v[1], "proximities", ch);
+            report(hand.get_finger_normal_force(ch, v) == 0 && hand.get_finger_tangential_force(ch, v) == 0 &&
+                       hand.get_finger_force_direction(ch, v) == 0 && hand.get_finger_proximity(ch, v) == 0,
+                   "single values", ch);
         }
-    });
-    for (int round = 0; round < 300; ++round) {
-        set_sensor_data_format(h, round & 1);
-        set_hand_direction(h, (round >> 1) & 1);
+    };
+    // Each set-up call that rebuilds, one per step.
+    const auto set_up = [&](long step) {
+        switch (step % 7) {
+            case 0: return hand.set_sensor_data_format(1) == 0;
+            case 1: return hand.set_hand_direction(1) == 0;
+            case 2: return hand.set_sensor_data_format(0) == 0;  // no change, and still a rebuild
+            case 3: return hand.set_hand_type(0) == 0;           // the default formats again
+            case 4: hand = other; return true;
+            case 5: return hand.set_hand_direction(0) == 0;
+            default: return hand.set_sensor_data_format(0) == 0;
+        }
+    };
+    const hand_test::StressRun run = hand_test::run_stress(receive, read, set_up);
+    EXPECT_TRUE(run.set_up_ok);
+    EXPECT_EQ(bad.load(), 0) << "first: " << first_bad << "; " << run.read << " rounds of reads, " << run.received
+                             << " block pairs, " << run.set_up << " rebuilds";
+
+    // Both halves wrapped, and no write is left under way.
+    for (int ch : {kFingertip, kPalm}) {
+        const ChannelSequence::Word word = h.sensor_channels[ch].sequence.load_word(std::memory_order_relaxed);
+        EXPECT_LT(word >> 32, near_wrap >> 32) << ch;
+        EXPECT_LT(word & ChannelSequence::kRebuildHalf, near_wrap & ChannelSequence::kRebuildHalf) << ch;
+        EXPECT_EQ(word & ChannelSequence::kBusy, 0u) << ch;
     }
-    stop = true;
-    writer.join();
-    reader.join();
-    // A block after the last rebuild lands as usual (default format: /255).
-    set_sensor_data_format(h, 0);
-    std::vector<uint8_t> full(24, 255);
-    decode_tactile_block(h, 0, 1, full.data(), full.size());
-    EXPECT_EQ(read_sensor_channel(h, 3).pressure[0], 1.0f);
+    ASSERT_EQ(hand.set_sensor_data_format(0), 0);
+    const std::vector<uint8_t> last = fingertip_reply(255);  // after the last rebuild: lands as usual
+    ASSERT_EQ(hand.set_canfd_data_decode(0x481, last.data(), static_cast<int>(last.size())), 0);
+    EXPECT_EQ(read_sensor_channel(h, kFingertip).pressure[0], 1.0f);
 }
 
 }  // namespace

@@ -31,7 +31,13 @@
  * Threads: every function may be called from any thread at any time. All
  * but the six discovery functions are serialised by one library-wide lock;
  * lv_init holds it while the hand identifies itself (up to about a second),
- * and other calls wait meanwhile. No function calls back into the host.
+ * and other calls wait meanwhile. A tactile getter also retries while the
+ * transport thread writes a block into its channel, so it can wait for that
+ * thread when it is preempted mid-block. No function calls back into the
+ * host.
+ *
+ * Tactile getters return 0 with zeros before the first block; the
+ * single-value ones return 4 only for an empty list.
  *
  * Arrays returned through float** arguments are allocated by the hand
  * library (libMorvane, Morvane.dll on Windows) in its own C runtime; the

@@ -5,13 +5,18 @@
 // that arrives into the matching *_decode method, and reads the hand model
 // through the getters.
 //
-// Threads: setters, commands and lifecycle calls on one object are made one
-// at a time by the caller. Getters of published values (targets, measured
-// values, status) may run on any thread at any time and never block. Decode
-// entry points run on the transport's receive thread.
+// Threads: setters, commands and lifecycle calls (set-up calls) on one
+// object are made by one caller at a time; two at once on one hand are not
+// supported. Decode entry points run on one receive thread (for RS485, one
+// thread feeds a bus context; two feeding one context are not supported).
+// Getters of published values may run on any thread at any time, take no
+// lock and return values that one publication held: joint getters
+// (targets, measured values, status) never wait; a tactile getter retries
+// while a block is being written into its channel or a set-up call rebuilds
+// the channels, so it can wait for a receive thread preempted in a block.
 //
 // Result codes (int): 0 success, 1 bad argument, 2 no RS485 bus context,
-// 3 malformed parameter reply, 4 no tactile data yet, 5 RS485 bus closed,
+// 3 malformed parameter reply, 4 empty tactile list, 5 RS485 bus closed,
 // 7 parameter read timed out or OTA reply queue full, 8 frame rejected,
 // 9 log file already exists, 10 log file not writable, 11 move refused because
 // a joint is not homed. There is no code 6.
@@ -70,7 +75,8 @@ public:
     // callable need not outlive the call. Null installs an empty one.
     void set_send_callback_ex(void* fn);
     // Feeds received bytes to the reply parser, which routes each reply to the
-    // hand whose node id it carries. 1: data null or len negative; 5: closed.
+    // hand whose node id it carries; one thread at a time. 1: data null or
+    // len negative; 5: closed.
     int set_receive_data(const uint8_t* data, int len);
     // Closes the context for good: the worker ends, waiting requests fail.
     void close();
@@ -284,8 +290,10 @@ public:
     int get_now_current(int joint_id, int* current);
 
     // ---- tactile sensors ----------------------------------------------------------
-    // Channels 1..11. Getters copy one consistent reading into the caller's
-    // arrays; 4 until the channel has received data.
+    // Channels 1..11. Getters copy one consistent reading (the values of one
+    // block, with the layout they were decoded for) into the caller's arrays.
+    // Before the first block the values are zeros (result 0); a single-value
+    // getter returns 4 only when its list is empty.
     //
     // 1 turns tactile reports on, any other value off; sends the report
     // selection. 1 on hand type 2, which has no tactile reports.

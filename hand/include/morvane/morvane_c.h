@@ -8,7 +8,11 @@
  *
  * Each function mirrors the method of morvx::Morvane of the same name (without
  * the prefix) and has its thread rules: set-up calls, setters and commands on
- * one handle one at a time; getters of published values from any thread;
+ * one handle by one caller at a time (two at once are not supported); the
+ * decode functions on one receive thread (one thread feeds a shared bus);
+ * getters of published values from any thread, without a lock: joint
+ * getters never wait, a tactile getter retries while a block is being
+ * written into its channel (it can wait for a preempted receive thread);
  * morvane_destroy() never while another call on the handle is running.
  *
  * Null handle: int functions return 1, functions without result do nothing,
@@ -16,7 +20,7 @@
  * function of this interface.
  *
  * Result codes: 0 success, 1 bad argument, 2 no RS485 bus context,
- * 3 malformed parameter reply, 4 no tactile data yet, 5 RS485 bus closed,
+ * 3 malformed parameter reply, 4 empty tactile list, 5 RS485 bus closed,
  * 7 parameter read timed out, 8 frame rejected, 9 log file already exists,
  * 10 log file not writable, 11 move refused because a joint is not homed,
  * 999 the library could not allocate memory (or another resource it needed,
@@ -166,8 +170,10 @@ MORVANE_API int morvane_get_now_current(morvane_handle handle, int joint_id, int
 
 /* ---- tactile sensors --------------------------------------------------------------
  * The array getters store a malloc'ed array (release it with
- * morvane_free_buffer) and its count; on any failure, and for a channel
- * without values, they store null and 0. 999: allocation failed. */
+ * morvane_free_buffer) and its count, one whole list of one reading; on any
+ * failure, and for a channel without values, they store null and 0.
+ * 999: allocation failed. Before the first block the values are zeros
+ * (result 0); the single-value getters return 4 only for an empty list. */
 MORVANE_API int morvane_set_sensor_enable(morvane_handle handle, int on);
 MORVANE_API int morvane_set_sensor_data_format(morvane_handle handle, int format);
 MORVANE_API int morvane_set_sensor_order(morvane_handle handle, const int* order, int count);

@@ -21,6 +21,12 @@
 // 9 log file already exists, 10 log file not writable, 11 move refused because
 // a joint is not homed. There is no code 6.
 //
+// On Windows this class interface is for programs built with mingw-w64 g++,
+// the compiler Morvane.dll is built with: the classes are exported under
+// g++'s C++ names and the _ex setters take libstdc++ std::function objects,
+// neither of which Visual C++ (or clang-cl) can link or pass. Programs built
+// with those compilers use the C interface, morvane/morvane_c.h.
+//
 // This header compiles as C++11.
 #ifndef MORVANE_MORVANE_H
 #define MORVANE_MORVANE_H

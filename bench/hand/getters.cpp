@@ -39,6 +39,25 @@ void BM_AtomicLoadIndexedRead(benchmark::State& state) {
 }
 BENCHMARK(BM_AtomicLoadIndexedRead);
 
+// What a call into the library costs before it reads anything: an
+// out-of-line function that loads one slot and stores it. The getters are
+// such calls, so their cost over the floor above is mostly this.
+__attribute__((noinline)) int out_of_line_slot_read(const int32_t* slots, int joint, int* out) {
+    *out = __atomic_load_n(&slots[joint - 1], __ATOMIC_RELAXED);
+    return 0;
+}
+void BM_OutOfLineSlotRead(benchmark::State& state) {
+    static int32_t slots[morvx::kJointSlots] = {};
+    int joint = 1;
+    int value = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(out_of_line_slot_read(slots, joint, &value));
+        benchmark::DoNotOptimize(value);
+        joint = joint == 6 ? 1 : joint + 1;
+    }
+}
+BENCHMARK(BM_OutOfLineSlotRead);
+
 // The getter while another thread keeps publishing the same buffer (the
 // receive thread's case): shows the cost of the shared cache line.
 void BM_GetNowPositionWhilePublishing(benchmark::State& state) {

@@ -37,9 +37,6 @@ HandCore::HandCore(Morvane* owner) : owner_object(owner) {
     now_position_velocity.reset_fill(0);
     now_current.reset_fill(0);
 
-    // Coupled servo pairs of the 16-joint hand, by node address.
-    coupled_pairs = {{1, 2}, {4, 5}, {7, 8}, {10, 11}, {13, 14}};
-
     build_sensor_channels(*this, default_channel_formats(hand_type.load()));
 }
 
@@ -89,7 +86,6 @@ void copy_configuration(HandCore& to, const HandCore& from) {
     copy_table(to.max_position, from.max_position);
     copy_table(to.joint_to_node, from.joint_to_node);
     copy_table(to.node_to_joint, from.node_to_joint);
-    to.coupled_pairs = from.coupled_pairs;
 
     // Targets are configuration; measured values belong to the other hand's
     // device and are not copied.

@@ -147,11 +147,16 @@ struct HandCore {
     // the block half and the decoder checks before each block.
     std::array<LiveChannel, kSensorChannels> sensor_channels{};
 
+    // Coupled servo pairs of the 16-joint hand, by node address. Constant, so
+    // the receive thread's decoder reads them while a set-up call copies a
+    // configuration without any shared write.
+    static constexpr std::array<std::pair<int32_t, int32_t>, 5> coupled_pairs{
+        {{1, 2}, {4, 5}, {7, 8}, {10, 11}, {13, 14}}};
+
     // ---- bytes last built for each bus (pre-send buffers) ---------------------
     std::vector<uint8_t> last_rpdo;
     std::vector<uint8_t> last_canfd;
     std::vector<uint8_t> last_can;  // dry run: accumulates u32 LE id + bytes
-    std::vector<std::pair<int32_t, int32_t>> coupled_pairs;
     std::vector<uint8_t> last_rs485;
 
     // ---- OTA -----------------------------------------------------------------------

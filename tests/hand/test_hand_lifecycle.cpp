@@ -2,6 +2,7 @@
 // without a device, and attachment to RS485 bus contexts.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -69,7 +70,7 @@ TEST(HandConstruction, InternalTables) {
         EXPECT_EQ(h.channel_format[i], (i >= 1 && i <= 10) ? 1 : 0) << i;
     }
     EXPECT_EQ(h.node_to_joint[0].load(), 0);
-    const std::vector<std::pair<int32_t, int32_t>> pairs = {{1, 2}, {4, 5}, {7, 8}, {10, 11}, {13, 14}};
+    const std::array<std::pair<int32_t, int32_t>, 5> pairs{{{1, 2}, {4, 5}, {7, 8}, {10, 11}, {13, 14}}};
     EXPECT_EQ(h.coupled_pairs, pairs);
     EXPECT_EQ(h.sensor_channels.size(), 12u);
     for (const auto& c : h.sensor_channels) EXPECT_EQ(c.sequence.load(), 0u) << "no block yet";

@@ -26,19 +26,18 @@ inline bool valid_slot(int slot) { return slot >= 0 && slot < kJointSlots; }
 // A node address that node_to_joint holds an entry for, 0..27.
 inline bool valid_node(int node) { return node >= 0 && node <= kJointSlots; }
 
-// One joint 1..N, as the getters take it.
-inline bool single_joint_ok(const HandCore& h, int joint_id) {
-    return joint_id >= 1 && joint_id <= active_joint_count(h);
-}
-
-// The slot of one joint 1..N, or kNoSlot: single_joint_ok in two compares
-// (an unsigned slot below 27 also rules out joint numbers below 1).
+// The slot of one joint 1..N (N the active joint count, at most 27), as the
+// getters take it, or kNoSlot; two compares (an unsigned slot below 27 also
+// rules out joint numbers below 1).
 constexpr std::size_t kNoSlot = ~std::size_t{0};
 inline std::size_t joint_slot(const HandCore& h, int joint_id) {
     const unsigned slot = static_cast<unsigned>(joint_id) - 1u;
     if (slot >= static_cast<unsigned>(kJointSlots) || static_cast<int>(slot) >= h.active_joints.load()) return kNoSlot;
     return slot;
 }
+
+// One joint 1..N.
+inline bool single_joint_ok(const HandCore& h, int joint_id) { return joint_slot(h, joint_id) != kNoSlot; }
 
 // 0 (every joint) or one joint 1..N, as the setters and commands take it.
 inline bool joint_or_all_ok(const HandCore& h, int joint_id) {

@@ -116,12 +116,6 @@ class LibusbDevice final : public UsbDevice {
  private:
   unsigned pipe_timeout(uint8_t pipe_id) const { return timeouts_ms_[pipe_id].load(std::memory_order_relaxed); }
 
-  static bool succeeded(UsbError outcome) {
-    if (outcome == UsbError::kNone) return true;
-    set_last_error(outcome);
-    return false;
-  }
-
   // wMaxPacketSize of an endpoint, looked up once (0 until then).
   uint32_t packet_bytes(uint8_t endpoint) {
     uint32_t known = packet_bytes_[endpoint].load(std::memory_order_relaxed);

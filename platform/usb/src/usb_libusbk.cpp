@@ -152,10 +152,7 @@ class LibusbKDevice final : public UsbDevice {
     // libusbK takes a non-const buffer for both directions; writes only read it.
     const BOOL ok = driver_.write_pipe(handle_, endpoint, const_cast<uint8_t*>(buffer), length, &sent, nullptr);
     if (transferred) *transferred = sent;
-    const UsbError outcome = ok ? write_outcome(sent, length) : error_from_system();
-    if (outcome == UsbError::kNone) return true;
-    set_last_error(outcome);
-    return false;
+    return succeeded(ok ? write_outcome(sent, length) : error_from_system());
   }
 
   // The pipe id's direction bit picks the endpoint, as given. Bytes kept from

@@ -48,6 +48,14 @@ inline UsbError read_outcome(UsbError error, uint32_t moved) {
   return error == UsbError::kTimeout && moved > 0 ? UsbError::kNone : error;
 }
 
+// A call's answer from its outcome: true for kNone, else false with the
+// outcome as the thread's last error.
+inline bool succeeded(UsbError outcome) {
+  if (outcome == UsbError::kNone) return true;
+  set_last_error(outcome);
+  return false;
+}
+
 // Bytes that whole-packet reads brought beyond what their callers asked
 // for, per endpoint, until the next read of that pipe takes them.
 class ReadSurplus {
@@ -107,9 +115,7 @@ bool read_whole_packets(ReadSurplus& surplus, uint8_t endpoint, uint32_t packet_
     if (moved > length) surplus.keep(endpoint, target + length, moved - length);
   }
   if (transferred) *transferred = got;
-  if (error == UsbError::kNone) return true;
-  set_last_error(error);
-  return false;
+  return succeeded(error);
 }
 
 }  // namespace kitusb

@@ -37,10 +37,7 @@ class SimUsbDevice final : public kitusb::UsbDevice {
     if (transferred) *transferred = n;
     if (!ok) return false;
     // A write the adapter cut short without an error still failed.
-    const kitusb::UsbError outcome = kitusb::write_outcome(n, length);
-    if (outcome == kitusb::UsbError::kNone) return true;
-    kitusb::set_last_error(outcome);
-    return false;
+    return kitusb::succeeded(kitusb::write_outcome(n, length));
   }
   bool reset_pipe(uint8_t pipe_id) override {
     adapter_->host_reset_pipe(pipe_id);

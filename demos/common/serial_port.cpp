@@ -63,9 +63,11 @@ void SerialPort::rx_loop() {
       continue;
     }
     const long n = kitserial::read_within(port, buffer, sizeof buffer, kReadWaitMs);
-    if (n > 0) {
+    if (n >= 0) {
+      // Nothing read is passed on too: the hand library tells the line's
+      // silence from it.
       on_receive(buffer, static_cast<unsigned>(n));
-      continue;  // data flows: read again at once
+      continue;  // data flows, or the wait is over: read again at once
     }
     // A failed read (a vanished device, a hung-up line) returns at once and
     // never closes the port or ends the reader: pause before the next.

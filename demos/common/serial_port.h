@@ -1,6 +1,7 @@
 // The demo programs' serial port: a POSIX tty in raw mode or a Win32 comm
 // port (kit_serial), with a reader thread that hands every chunk it reads to
-// on_receive.
+// on_receive, and a length of 0 after each read that found nothing within
+// its millisecond, which is how the hand library hears the line fall silent.
 //
 // Threads: open(), close() and the destructor from the owning thread;
 // write() from any thread (serialised by the write mutex; the RS485 bus

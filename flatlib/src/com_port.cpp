@@ -147,11 +147,13 @@ void ComPort::rx_loop(kitserial::PortHandle fd, std::shared_ptr<std::atomic<bool
   uint8_t buffer[kChunkBytes];
   while (running->load()) {
     const long n = kitserial::read_available(fd, buffer, sizeof buffer);
-    if (n > 0) {
+    if (n >= 0) {
+      // Nothing read is passed on too: the hand library tells the line's
+      // silence from it.
       std::lock_guard<std::mutex> lock(receiver->mutex);
       if (receiver->fn) receiver->fn(buffer, static_cast<size_t>(n));
-      continue;  // more may be waiting (or the port was closed from inside): check the flag, read again at once
     }
+    if (n > 0) continue;  // more may be waiting (or the port was closed from inside): check the flag, read again at once
     // Nothing, or a read error (which never closes the port): try again soon.
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }

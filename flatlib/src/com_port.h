@@ -1,6 +1,8 @@
 // The flat library's serial port for a hand on RS485: exclusive open at
 // 500000 baud 8N1, a reader thread that hands every chunk it reads (at most
-// 1024 bytes) to the receive function, and serialised writes.
+// 1024 bytes) to the receive function, and a length of 0 after each read that
+// found nothing (then it sleeps 1 ms), from which the hand library tells the
+// line's silence; and serialised writes.
 #ifndef MORVANE_LV_SRC_COM_PORT_H
 #define MORVANE_LV_SRC_COM_PORT_H
 

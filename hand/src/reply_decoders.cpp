@@ -96,11 +96,11 @@ int decode_canfd(HandCore& h, unsigned id, ByteView payload) {
 
 int decode_rs485(HandCore& h, ByteView bytes) {
     if (h.bus_kind.load() != kBusRs485) return kFrameRejected;
-    if (bytes.empty()) return kOk;
     // The receive thread may feed bytes while initial() attaches or drops the
-    // context, hence the atomic load.
+    // context, hence the atomic load. No bytes is a read that found nothing,
+    // which tells the context about the line's silence.
     std::shared_ptr<RS485SharedBusContext> context = std::atomic_load(&h.bus_context);
-    if (!context) return kNoBusContext;
+    if (!context) return bytes.empty() ? kOk : kNoBusContext;
     return context->receive_bytes(bytes.data(), bytes.size());
 }
 

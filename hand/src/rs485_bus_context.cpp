@@ -1,5 +1,6 @@
 #include "rs485_bus_context.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -15,6 +16,22 @@ using Clock = std::chrono::steady_clock;
 // short step taken when a turn ended without anything put on the line.
 constexpr std::chrono::milliseconds kSendSpacing{30};
 constexpr std::chrono::milliseconds kIdleStep{1};
+
+// Frames never span a silence of the line. RS485 protocols delimit frames by
+// the line's silence (Modbus RTU, with the same CRC, by 3.5 character times:
+// 70 us at 500000 baud), but here the bytes come through USB-serial
+// converters, which hold received bytes until a USB packet fills or their
+// latency timer runs out (16 ms by default on FTDI chips): the host sees gaps
+// of up to about 17 ms inside one reply. 20 ms stays above that and under the
+// 30 ms between two transmissions, so the frame start a stray byte opened at
+// the turn of the line is given up within its own exchange.
+constexpr std::chrono::milliseconds kLineSilence{20};
+// A caller that never reports its empty reads leaves the silence to the
+// worker, which can only see when bytes were last fed: a reader that is held
+// up looks like a silent line to it. So it waits longer, still well inside a
+// parameter read's 200 ms.
+constexpr std::chrono::milliseconds kUnreportedSilence{50};
+constexpr Clock::time_point kNever = Clock::time_point::max();
 
 struct RS485Request {
     std::vector<uint8_t> frame;
@@ -65,8 +82,20 @@ struct RS485SharedBusContext::Impl {
     std::thread worker;                  // set before the worker can send anything
     std::thread::id worker_id;
 
+    Clock::time_point silence_check_at = kNever;  // when the worker looks for an unreported silence
+
+    // Held while bytes are cut and while the frames cut from them are
+    // dispatched, so frames reach their hands in stream order whichever thread
+    // cut them (the receive thread, or the worker at an unreported silence).
+    // Taken before state_mutex or an endpoint's mutex, never after.
     std::mutex receive_mutex;
-    RS485FrameCutter cutter;  // guarded by receive_mutex
+    // Guarded by receive_mutex:
+    RS485FrameCutter cutter;
+    RS485CutFrames frames;
+    Clock::time_point last_bytes_at{};
+    Clock::time_point last_empty_read_at = Clock::time_point::min();  // min: none since the last bytes
+    bool caller_reports_empty_reads = false;
+    bool silence_check_armed = false;
 
     // ---- worker side ----------------------------------------------------------
     bool any_pollable_locked();
@@ -75,8 +104,16 @@ struct RS485SharedBusContext::Impl {
     void drain_requests();
     static void worker_loop(std::shared_ptr<Impl> self);
 
-    // ---- receive side ---------------------------------------------------------
+    // ---- receive side (receive_mutex held) -----------------------------------
+    int take_bytes(const uint8_t* data, std::size_t len, Clock::time_point now);
+    int note_empty_read(Clock::time_point now);
+    int end_exchange();
+    int dispatch_frames();
     int dispatch_frame(const uint8_t* frame, std::size_t len);
+    void arm_silence_check(Clock::time_point at);
+    // Worker: ends the exchange when bytes wait and none came for
+    // kUnreportedSilence from a caller that does not report empty reads.
+    void check_unreported_silence();
 };
 
 bool RS485SharedBusContext::Impl::any_pollable_locked() {
@@ -134,19 +171,33 @@ void RS485SharedBusContext::Impl::worker_loop(std::shared_ptr<Impl> self) {
     // A poll's payload and frame keep their storage from one poll to the next.
     std::vector<uint8_t> payload, frame;
     std::unique_lock<std::mutex> lock(s.state_mutex);
+    // Waits for a change, or until `at` when there is one.
+    const auto wait_until = [&s, &lock](Clock::time_point at) {
+        if (at == kNever)
+            s.state_changed.wait(lock);
+        else
+            s.state_changed.wait_until(lock, at);
+    };
     for (;;) {
         bool have_request = false;
+        bool silence_check = false;
         RS485Request request;
         std::shared_ptr<RS485NodeEndpoint> poll_target;
         while (!s.closed) {
+            const Clock::time_point now = Clock::now();
+            if (now >= s.silence_check_at) {
+                s.silence_check_at = kNever;
+                silence_check = true;
+                break;
+            }
             const bool waiting = !s.requests.empty();
             // With no send function the endpoint map is not scanned at all.
             const bool pollable = !waiting && s.send_function && s.any_pollable_locked();
             if (!waiting && !pollable) {
-                s.state_changed.wait(lock);
+                wait_until(s.silence_check_at);
                 continue;
             }
-            if (Clock::now() >= s.next_send_time) {
+            if (now >= s.next_send_time) {
                 if (waiting) {
                     request = std::move(s.requests.front());
                     s.requests.pop_front();
@@ -156,10 +207,15 @@ void RS485SharedBusContext::Impl::worker_loop(std::shared_ptr<Impl> self) {
                 }
                 break;
             }
-            s.state_changed.wait_until(lock, s.next_send_time);
+            wait_until(std::min(s.next_send_time, s.silence_check_at));
         }
         if (s.closed) break;  // nothing was taken: closed is checked first
         lock.unlock();
+        if (silence_check) {
+            s.check_unreported_silence();
+            lock.lock();
+            continue;
+        }
 
         bool sent = false;
         if (have_request) {
@@ -208,6 +264,77 @@ void RS485SharedBusContext::Impl::worker_loop(std::shared_ptr<Impl> self) {
     }
     lock.unlock();
     s.drain_requests();
+}
+
+int RS485SharedBusContext::Impl::take_bytes(const uint8_t* data, std::size_t len, Clock::time_point now) {
+    last_bytes_at = now;
+    last_empty_read_at = Clock::time_point::min();
+    // Piece by piece; each piece's frames are dispatched before the next is cut.
+    int result = kOk;
+    while (len > 0) {
+        const std::size_t taken = cutter.cut(data, len, frames);
+        data += taken;
+        len -= taken;
+        const int r = dispatch_frames();
+        if (result == kOk) result = r;
+    }
+    if (!caller_reports_empty_reads && cutter.holds_bytes() && !silence_check_armed)
+        arm_silence_check(last_bytes_at + kUnreportedSilence);
+    return result;
+}
+
+// An empty read shows the line silent from the last bytes up to the read; but
+// a reader held up between its read and this call may have missed bytes that
+// came meanwhile. The empty read before this one is safe: this call's read
+// came after it. So the silence runs at least from the last bytes to that one.
+int RS485SharedBusContext::Impl::note_empty_read(Clock::time_point now) {
+    caller_reports_empty_reads = true;
+    const bool silent = cutter.holds_bytes() && last_empty_read_at != Clock::time_point::min() &&
+                        last_empty_read_at - last_bytes_at >= kLineSilence;
+    last_empty_read_at = now;
+    return silent ? end_exchange() : kOk;
+}
+
+int RS485SharedBusContext::Impl::end_exchange() {
+    cutter.line_silent(frames);
+    return dispatch_frames();
+}
+
+int RS485SharedBusContext::Impl::dispatch_frames() {
+    int result = kOk;
+    for (std::size_t i = 0; i < frames.count; ++i) {
+        const int r = dispatch_frame(frames.bytes + frames.start[i], frames.length[i]);
+        if (result == kOk) result = r;
+    }
+    return result;
+}
+
+void RS485SharedBusContext::Impl::arm_silence_check(Clock::time_point at) {
+    silence_check_armed = true;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        silence_check_at = std::min(silence_check_at, at);
+    }
+    state_changed.notify_all();
+}
+
+void RS485SharedBusContext::Impl::check_unreported_silence() {
+    std::unique_lock<std::mutex> lock(receive_mutex, std::try_to_lock);
+    if (!lock) {
+        // The receive thread is cutting or dispatching (it may even wait for
+        // this worker inside a handler): bytes are flowing, look again later.
+        std::lock_guard<std::mutex> state_lock(state_mutex);
+        silence_check_at = std::min(silence_check_at, Clock::now() + kUnreportedSilence);
+        return;
+    }
+    silence_check_armed = false;
+    if (caller_reports_empty_reads || !cutter.holds_bytes()) return;
+    const Clock::time_point due = last_bytes_at + kUnreportedSilence;
+    if (Clock::now() < due) {
+        arm_silence_check(due);
+        return;
+    }
+    end_exchange();  // a caller that reports nothing has no use for the result
 }
 
 int RS485SharedBusContext::Impl::dispatch_frame(const uint8_t* frame, std::size_t len) {
@@ -308,7 +435,9 @@ bool RS485SharedBusContext::submit_request(const std::shared_ptr<RS485NodeEndpoi
     std::vector<uint8_t> frame = build_frame(function_code, node_id, payload);
     payload = frame;  // the caller keeps the exact bytes put on the line
     if (dry_run) return true;
-    if (!ep) return false;
+    // The worker would wait for itself: from its send function, or from a
+    // hand's callback that a reply it delivered at a silence reached.
+    if (!ep || std::this_thread::get_id() == impl_->worker_id) return false;
 
     auto result = std::make_shared<std::promise<bool>>();
     std::future<bool> done = result->get_future();
@@ -327,29 +456,13 @@ bool RS485SharedBusContext::submit_request(const std::shared_ptr<RS485NodeEndpoi
 
 int RS485SharedBusContext::receive_bytes(const uint8_t* data, std::size_t len) {
     if (!data) return kBadArgument;
-    if (len == 0) return kOk;
     {
         std::lock_guard<std::mutex> lock(impl_->state_mutex);
-        if (impl_->closed) return kBusClosed;
+        if (impl_->closed) return len == 0 ? kOk : kBusClosed;
     }
-    // Piece by piece: each piece's frames are cut under the lock and
-    // dispatched after it, in arrival order.
-    int result = kOk;
-    RS485CutFrames frames;
-    while (len > 0) {
-        std::size_t taken;
-        {
-            std::lock_guard<std::mutex> lock(impl_->receive_mutex);
-            taken = impl_->cutter.cut(data, len, frames);
-        }
-        data += taken;
-        len -= taken;
-        for (std::size_t i = 0; i < frames.count; ++i) {
-            const int r = impl_->dispatch_frame(frames.bytes + frames.start[i], frames.length[i]);
-            if (result == kOk) result = r;
-        }
-    }
-    return result;
+    const Clock::time_point now = Clock::now();
+    std::lock_guard<std::mutex> lock(impl_->receive_mutex);
+    return len == 0 ? impl_->note_empty_read(now) : impl_->take_bytes(data, len, now);
 }
 
 bool RS485SharedBusContext::is_open() {

@@ -41,7 +41,8 @@ public:
 
 // How the context reaches the hand behind an endpoint's owner. Both run with
 // the endpoint's mutex held; the poll provider on the worker thread, the frame
-// handler on the thread that fed the bytes in. The default set calls the hand
+// handler on the thread that fed the bytes in (on the worker when it ends an
+// exchange at a silence that the feeding thread does not report). The default set calls the hand
 // object's own poll provider and RS485 frame handler (rs485_hand_hooks.cpp);
 // tests install their own to drive the context without a hand.
 struct RS485HandHooks {
@@ -80,14 +81,21 @@ public:
     // dry_run, queues it and waits (no time-out) for the worker's result.
     // True: dry run, or the send function accepted the frame. False: null
     // endpoint, closed context, hand detached or unregistered before its turn,
-    // send function empty, refusing or throwing. Never call it from the send
-    // function (the worker would wait for itself).
+    // send function empty, refusing or throwing, or called on the worker
+    // itself (from the send function or a frame handler it runs), which would
+    // wait for itself.
     bool submit_request(const std::shared_ptr<RS485NodeEndpoint>& ep, uint16_t function_code, uint8_t node_id,
                         std::vector<uint8_t>& payload, bool dry_run);
     // Receive thread: appends the bytes (the caller keeps them), cuts complete
     // replies out and hands each to the endpoint of its node id, in arrival
-    // order. 1 data null, 0 len 0, 5 closed (bytes not kept); else the first
-    // non-zero frame handler result, or 0 (unknown node ids are dropped).
+    // order. 1 data null, 5 closed (bytes not kept); else the first non-zero
+    // frame handler result, or 0 (unknown node ids are dropped).
+    //
+    // len 0 reports a read of the line that returned nothing. Once such
+    // reports show the line silent for 20 ms, the exchange ends: a frame still
+    // short of bytes is dropped and the intact frames among the bytes held are
+    // delivered (on this thread). A context that never gets such a report
+    // ends the exchange on its worker 50 ms after the last bytes instead.
     int receive_bytes(const uint8_t* data, std::size_t len);
     bool is_open();
     // Requests queued and not yet taken by the worker (diagnostics and tests).

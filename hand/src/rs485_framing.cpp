@@ -61,69 +61,47 @@ RS485Reply split_rs485_frame(ByteView frame) {
     return RS485Reply{frame[0], frame[1], ByteView(frame.data() + 2, frame.size() - 2 - kCrcBytes)};
 }
 
-// One pass per delivered reply: the waiting candidates, then the new start
-// bytes from scanned_ on, looking for the intact candidate that ends first.
-// A pass that finds one consumes the bytes up to its end, so every byte is
-// searched once and every candidate's CRC is computed at most once; the
-// consumed head is moved down once at the end.
 std::size_t RS485FrameCutter::cut(const uint8_t* data, std::size_t len, RS485CutFrames& out) {
-    static_assert(kRs485CutBufferBytes <= 0xFFFF, "waiting offsets are 16 bits");
+    const std::size_t take = std::min(len, kRs485CutBufferBytes - fill_);
+    std::copy_n(data, take, buffer_ + fill_);
+    fill_ += take;
+    cut_held(out, false);
+    return take;
+}
+
+void RS485FrameCutter::line_silent(RS485CutFrames& out) {
+    cut_held(out, true);
+    fill_ = 0;  // up to three bytes of a frame that will never be
+}
+
+// Frames are tried in the order of their start bytes; a frame that fails
+// gives up its start byte only, so the next try may begin inside its span.
+// Every byte is searched for start bytes once per frame whose span holds it,
+// so the work per byte is bounded by the longest frame.
+void RS485FrameCutter::cut_held(RS485CutFrames& out, bool at_silence) {
     out.count = 0;
     out.used = 0;
-    uint8_t* const buf = buffer_;
-    const std::size_t take = std::min(len, kRs485CutBufferBytes - fill_);
-    std::copy_n(data, take, buf + fill_);
-    const std::size_t size = fill_ + take;
-
+    const uint8_t* const buf = buffer_;
+    const std::size_t size = fill_;
+    std::size_t pos = 0;
     for (;;) {
-        std::size_t best = 0;
-        std::size_t best_end = 0;  // 0: no intact candidate complete yet
-        std::size_t still_waiting = 0;
-        // A candidate short of bytes keeps waiting. A complete one needs its
-        // CRC checked only if it ends before the best so far; on a tie the
-        // earlier one, met first, stays best.
-        const auto decide = [&](std::size_t at, std::size_t end) {
-            if (end > size) {
-                waiting_[still_waiting++] = static_cast<uint16_t>(at);
-            } else if ((best_end == 0 || end < best_end) && crc_matches(buf + at, end - at)) {
-                best = at;
-                best_end = end;
-            }
-        };
-        for (std::size_t i = 0; i < waiting_count_; ++i) {
-            const std::size_t at = waiting_[i];
-            decide(at, at + frame_length_at(buf + at));
-        }
-        std::size_t pos = scanned_;
-        for (;;) {
-            pos = static_cast<std::size_t>(std::find_if(buf + pos, buf + size, is_frame_start) - buf);
-            if (size - pos < kMinScanBytes) break;
-            if (best_end != 0 && pos >= best_end) break;  // it would end after the best
-            const std::size_t frame_len = frame_length_at(buf + pos);
-            if (frame_len != 0) decide(pos, pos + frame_len);
+        pos = static_cast<std::size_t>(std::find_if(buf + pos, buf + size, is_frame_start) - buf);
+        if (size - pos < kMinScanBytes) break;  // nothing, or too few bytes to size the frame
+        const std::size_t frame_len = frame_length_at(buf + pos);
+        if (frame_len != 0 && frame_len > size - pos && !at_silence) break;  // wait for the rest
+        if (frame_len == 0 || frame_len > size - pos || !crc_matches(buf + pos, frame_len)) {
             ++pos;
+            continue;
         }
-        if (best_end == 0) {
-            waiting_count_ = still_waiting;
-            scanned_ = pos;
-            break;
-        }
-        const std::size_t frame_len = best_end - best;
         out.start[out.count] = out.used;
         out.length[out.count] = frame_len;
         ++out.count;
-        std::copy_n(buf + best, frame_len, out.bytes + out.used);
+        std::copy_n(buf + pos, frame_len, out.bytes + out.used);
         out.used += frame_len;
-        waiting_count_ = 0;
-        scanned_ = best_end;
+        pos += frame_len;
     }
-
-    const std::size_t keep_from = waiting_count_ != 0 ? waiting_[0] : scanned_;
-    std::copy(buf + keep_from, buf + size, buf);
-    for (std::size_t i = 0; i < waiting_count_; ++i) waiting_[i] = static_cast<uint16_t>(waiting_[i] - keep_from);
-    scanned_ -= keep_from;
-    fill_ = size - keep_from;
-    return take;
+    std::copy(buffer_ + pos, buffer_ + size, buffer_);
+    fill_ = size - pos;
 }
 
 }  // namespace morvx

@@ -68,36 +68,44 @@ struct RS485CutFrames {
 // in time linear in the bytes fed. Not thread-safe: one receive path feeds it
 // at a time.
 //
-// Every start byte opens a candidate frame, whose length is known once its
-// length byte is in. Each candidate is decided once, when its last byte
-// arrives: an intact one is delivered then, whatever still waits before it,
-// and takes everything before its end with it (a candidate still waiting
-// there could only be a real frame if the delivered one lay inside its
-// body); a CRC mismatch drops that start byte alone. Candidates ending on
-// the same byte are decided in stream order. So what comes out does not
-// depend on how the stream was chunked.
+// The stream is read in step: the first start byte is a frame's start, and a
+// frame whose CRC holds is delivered when its last byte arrives; the byte
+// after it is where the next frame starts. Start bytes inside a frame are
+// body bytes, never frames of their own, so a reply whose body happens to hold
+// a frame for another node still arrives whole. A start byte whose frame fails
+// (a length byte above 64, a CRC mismatch) is dropped alone and the search
+// goes on at the next start byte, inside that span included. A stray start
+// byte (line noise at the turn of the line, a port opened mid-frame) thus
+// holds the replies behind it until its span is complete, or until the line
+// falls silent: the caller says so with line_silent(), which ends every frame
+// still short of bytes and delivers the intact frames among the bytes held.
+// So what comes out depends only on the bytes and the silences between them,
+// never on how the bytes were chunked.
 class RS485FrameCutter {
 public:
     // Takes as much of the chunk as its buffer holds (at most one piece),
-    // replaces out's contents with every reply completed by it, in the order
-    // their last bytes arrived, and returns how many bytes of the chunk it
-    // took; the caller feeds the rest in later calls. Garbage between
-    // replies is dropped.
+    // replaces out's contents with every reply completed by it, in stream
+    // order, and returns how many bytes of the chunk it took; the caller feeds
+    // the rest in later calls. Garbage between replies is dropped.
     std::size_t cut(const uint8_t* data, std::size_t len, RS485CutFrames& out);
+    // The line has fallen silent: no frame continues past the bytes held.
+    // Replaces out's contents with the intact frames among them, found as
+    // cut() finds them but with every frame still short of bytes dropped, and
+    // empties the buffer.
+    void line_silent(RS485CutFrames& out);
+    // True while bytes wait for more (a frame's beginning, or up to three
+    // bytes too few to tell).
+    bool holds_bytes() const { return fill_ != 0; }
 
 private:
-    // Between calls the buffer starts at the oldest waiting candidate (under
-    // kRs485MaxReplyBytes before the end) or holds at most the three bytes
-    // too few to scan.
+    // Cuts what the buffer holds into out; at silence, frames short of bytes
+    // are dropped instead of waited for.
+    void cut_held(RS485CutFrames& out, bool at_silence);
+
+    // Between calls the buffer starts with a start byte: the beginning of the
+    // frame in step, under kRs485MaxReplyBytes long.
     uint8_t buffer_[kRs485CutBufferBytes];
     std::size_t fill_ = 0;
-    // Offsets of the candidates still waiting for bytes, in stream order; all
-    // lie within the last kRs485MaxReplyBytes of the buffer.
-    uint16_t waiting_[kRs485MaxReplyBytes];
-    std::size_t waiting_count_ = 0;
-    // Where the search for new start bytes resumes; every waiting candidate
-    // lies before it.
-    std::size_t scanned_ = 0;
 };
 
 }  // namespace morvx

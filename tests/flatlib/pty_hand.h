@@ -92,6 +92,17 @@ class PtyHand {
     if (thread_.joinable()) thread_.join();
   }
   void set_silent(bool s) { silent_ = s; }
+  // Polls go unanswered; parameter reads are still answered.
+  void set_answers_polls(bool a) { answers_polls_ = a; }
+  // Bytes put on the line in front of every reply (line noise at each turn).
+  void set_stray_before_replies(std::vector<uint8_t> bytes) {
+    std::lock_guard<std::mutex> l(mutex_);
+    stray_ = std::move(bytes);
+  }
+  void set_param(uint16_t index, uint8_t sub, uint16_t value) {
+    std::lock_guard<std::mutex> l(mutex_);
+    params_[{index, sub}] = value;
+  }
   void set_position(int joint, uint16_t pos) {
     std::lock_guard<std::mutex> l(mutex_);
     positions_[joint] = pos;
@@ -164,15 +175,37 @@ class PtyHand {
     }
   }
 
+  bool write_all(const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+      } else {
+        pollfd p{fd_, POLLOUT, 0};
+        if (::poll(&p, 1, 100) <= 0) return false;
+      }
+    }
+    return true;
+  }
+
+  bool is_poll(const std::vector<uint8_t>& f) const {
+    return f[0] == 0x50 && f.size() == 6 && (f[2] == 0xD0 || f[2] == 0xDA);
+  }
+
   void answer(const std::vector<uint8_t>& f) {
+    if (is_poll(f) && !answers_polls_) return;
     std::vector<uint8_t> r;
     if (f[0] == 0x60 && f[2] == 0x40) {
       param_reads_++;
       const uint16_t index = static_cast<uint16_t>(f[3] | f[4] << 8);
       const uint8_t sub = f[5];
       uint16_t v = 0;
-      auto it = params_.find({index, sub});
-      if (it != params_.end()) v = it->second;
+      {
+        std::lock_guard<std::mutex> l(mutex_);
+        auto it = params_.find({index, sub});
+        if (it != params_.end()) v = it->second;
+      }
       r = {'X', node_, 0x4B, f[3], f[4], sub, static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>(v >> 8), 0, 0};
     } else if (f[0] == 0x50 && f.size() == 6 && f[2] == 0xD0) {
       polls_++;
@@ -197,27 +230,26 @@ class PtyHand {
       return;  // commands get no reply
     }
     append_crc(r);
-    size_t done = 0;
-    while (done < r.size()) {
-      const ssize_t n = ::write(fd_, r.data() + done, r.size() - done);
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-      } else {
-        pollfd p{fd_, POLLOUT, 0};
-        if (::poll(&p, 1, 100) <= 0) return;
-      }
+    std::vector<uint8_t> stray;
+    {
+      std::lock_guard<std::mutex> l(mutex_);
+      stray = stray_;
     }
+    if (!stray.empty() && !write_all(stray)) return;
+    write_all(r);
   }
 
   int fd_;
   uint8_t node_;
   std::atomic<bool> running_{false};
   std::atomic<bool> silent_{false};
+  std::atomic<bool> answers_polls_{true};
   std::thread thread_;
   mutable std::mutex mutex_;
   std::vector<std::vector<uint8_t>> frames_;
   std::map<int, uint16_t> positions_;
-  std::map<std::pair<uint16_t, uint8_t>, uint16_t> params_;
+  std::map<std::pair<uint16_t, uint8_t>, uint16_t> params_;  // guarded by mutex_ (set before start() or through set_param)
+  std::vector<uint8_t> stray_;                               // guarded by mutex_
   std::atomic<size_t> polls_{0}, param_reads_{0}, crc_errors_{0};
 };
 

@@ -2,6 +2,11 @@
 // cuts the incoming stream into replies and routes them by node id.
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <memory>
+#include <random>
+#include <thread>
+
 #include "rs485_test_support.h"
 
 using namespace rs485_test;
@@ -51,6 +56,35 @@ Bytes cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
+// Feeds a cutter the stream in chunks of the given size, then the line's
+// silence when asked, and returns every frame it delivered, in order.
+std::vector<Bytes> cut_stream(morvx::RS485FrameCutter& cutter, const Bytes& stream, std::size_t chunk,
+                              bool silence_after) {
+    std::vector<Bytes> out;
+    auto frames = std::make_unique<morvx::RS485CutFrames>();
+    const auto collect = [&] {
+        for (std::size_t i = 0; i < frames->count; ++i) {
+            const uint8_t* f = frames->bytes + frames->start[i];
+            out.emplace_back(f, f + frames->length[i]);
+        }
+    };
+    for (std::size_t at = 0; at < stream.size();) {
+        const std::size_t n = std::min(chunk, stream.size() - at);
+        at += cutter.cut(stream.data() + at, n, *frames);
+        collect();
+    }
+    if (silence_after) {
+        cutter.line_silent(*frames);
+        collect();
+    }
+    return out;
+}
+
+std::vector<Bytes> cut_stream(const Bytes& stream, std::size_t chunk, bool silence_after) {
+    auto cutter = std::make_unique<morvx::RS485FrameCutter>();
+    return cut_stream(*cutter, stream, chunk, silence_after);
+}
+
 class Rs485Receive : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -95,21 +129,19 @@ TEST_F(Rs485Receive, SplitOneByteAtATimeIsDeliveredOnceAtTheLastByte) {
     EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kStatusNode1, kParamNode1}));
 }
 
-TEST_F(Rs485Receive, EveryChunkingYieldsTheSameFrames) {
-    // The stray start in front still waits for bytes when the stream ends.
+TEST(Rs485Cutter, EveryChunkingYieldsTheSameFramesAndAStrayStartHoldsThemUntilSilence) {
+    // The stray start in front still waits for bytes when the stream ends:
+    // it holds the replies behind it until the line falls silent.
     const Bytes stream = cat({Bytes{0x00, 0x13, 0x48, 0x01, 0x00, 0x40}, kStatusNode1, kOtaNode1, Bytes{0xFF},
                               kParamNode1, kStatusNode2});
     for (std::size_t chunk = 1; chunk <= stream.size(); ++chunk) {
-        FakeHand a, b;
-        RS485SharedBusContext c(fake_hooks());
-        auto e1 = std::make_shared<RS485NodeEndpoint>(a.as_owner(), 1);
-        auto e2 = std::make_shared<RS485NodeEndpoint>(b.as_owner(), 2);
-        c.register_endpoint(e1);
-        c.register_endpoint(e2);
-        for (std::size_t i = 0; i < stream.size(); i += chunk)
-            c.receive_bytes(stream.data() + i, std::min(chunk, stream.size() - i));
-        EXPECT_EQ(a.received(), (std::vector<Bytes>{kStatusNode1, kOtaNode1, kParamNode1})) << "chunk " << chunk;
-        EXPECT_EQ(b.received(), (std::vector<Bytes>{kStatusNode2})) << "chunk " << chunk;
+        auto cutter = std::make_unique<morvx::RS485FrameCutter>();
+        EXPECT_TRUE(cut_stream(*cutter, stream, chunk, false).empty()) << "chunk " << chunk;
+        EXPECT_TRUE(cutter->holds_bytes());
+        EXPECT_EQ(cut_stream(*cutter, {}, chunk, true),
+                  (std::vector<Bytes>{kStatusNode1, kOtaNode1, kParamNode1, kStatusNode2}))
+            << "chunk " << chunk;
+        EXPECT_FALSE(cutter->holds_bytes());
     }
 }
 
@@ -172,23 +204,58 @@ TEST_F(Rs485Receive, LengthByteBoundsOfStatusFrames) {
     EXPECT_EQ(hand1.frame_count(), 2u);
 }
 
-TEST_F(Rs485Receive, ReplyBehindAStrayStartComesOutWithItsLastByte) {
-    // 'H' announcing 64 more bytes, then a whole 'X' reply: the reply is
-    // delivered by the call that brings its last byte.
-    EXPECT_EQ(feed(Bytes{0x48, 0x01, 0x00, 0x40}), 0);
-    EXPECT_EQ(feed(kParamNode1), 0);
-    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kParamNode1}));
+TEST(Rs485Cutter, ReplyBehindAStrayStartComesOutAtSilenceOrWhenTheStraysSpanFails) {
+    // 'H' announcing 64 more bytes, then a whole 'X' reply and nothing more:
+    // the silence ends the stray's frame and delivers the reply.
+    const Bytes stray{0x48, 0x01, 0x00, 0x40};
+    EXPECT_TRUE(cut_stream(cat({stray, kParamNode1}), 3, false).empty());
+    EXPECT_EQ(cut_stream(cat({stray, kParamNode1}), 3, true), (std::vector<Bytes>{kParamNode1}));
 
-    // The stray start went with it: bytes that would have completed its
-    // 70-byte span bring neither the reply again nor anything else.
-    feed(Bytes(60, 0x00));
-    feed(kStatusNode2);
-    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kParamNode1}));
-    EXPECT_EQ(hand2.received(), (std::vector<Bytes>{kStatusNode2}));
+    // Without a silence, the reply comes out once the bytes that complete the
+    // stray's 70-byte span show its CRC wrong; nothing else comes out.
+    auto cutter = std::make_unique<morvx::RS485FrameCutter>();
+    EXPECT_TRUE(cut_stream(*cutter, cat({stray, kParamNode1, Bytes(53, 0x00)}), 7, false).empty());
+    EXPECT_EQ(cut_stream(*cutter, Bytes{0x00, 0x00}, 1, false), (std::vector<Bytes>{kParamNode1}));
+    EXPECT_EQ(cut_stream(*cutter, kStatusNode2, 1, true), (std::vector<Bytes>{kStatusNode2}));
 
-    // Several strays, one chunk: each reply still comes out.
-    feed(cat({Bytes{0x70, 0x02, 0x00, 0x3F, 0x48, 0x02, 0x00, 0x20}, kStatusNode1, Bytes{0x58, 0x02}, kOtaNode1}));
-    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kParamNode1, kStatusNode1, kOtaNode1}));
+    // Several strays in front of several replies, one burst.
+    EXPECT_EQ(cut_stream(cat({Bytes{0x70, 0x02, 0x00, 0x3F, 0x48, 0x02, 0x00, 0x20}, kStatusNode1, Bytes{0x58, 0x02},
+                              kOtaNode1}),
+                         64, true),
+              (std::vector<Bytes>{kStatusNode1, kOtaNode1}));
+}
+
+TEST(Rs485Cutter, StraysOfEveryKindAndLengthCostNoReply) {
+    // A start byte with any node id and any length byte in front of each kind
+    // of reply: at the silence after it, the reply and nothing else.
+    for (const Bytes& reply : {kStatusNode1, kParamNode1, kOtaNode1}) {
+        for (uint8_t start : {uint8_t{'H'}, uint8_t{'X'}, uint8_t{'p'}}) {
+            for (uint8_t node : {uint8_t{0x01}, uint8_t{'H'}, uint8_t{'p'}}) {
+                for (int length = 0; length <= 64; ++length) {
+                    const Bytes stream = cat({Bytes{start, node, 0x00, static_cast<uint8_t>(length)}, reply});
+                    for (std::size_t chunk : {std::size_t{1}, stream.size()}) {
+                        ASSERT_EQ(cut_stream(stream, chunk, true), (std::vector<Bytes>{reply}))
+                            << "start " << int(start) << " node " << int(node) << " length " << length;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(Rs485Cutter, AFrameNeverSpansASilence) {
+    // The first half of a reply, the line falls silent, then the rest and a
+    // reply of node 2: the halves never join.
+    auto cutter = std::make_unique<morvx::RS485FrameCutter>();
+    const Bytes head(kStatusNode1.begin(), kStatusNode1.begin() + 5);
+    const Bytes rest(kStatusNode1.begin() + 5, kStatusNode1.end());
+    EXPECT_TRUE(cut_stream(*cutter, head, 5, true).empty());
+    EXPECT_EQ(cut_stream(*cutter, cat({rest, kStatusNode2}), 2, false), (std::vector<Bytes>{kStatusNode2}));
+
+    // Silence with fewer bytes held than a length byte needs: they go too.
+    EXPECT_TRUE(cut_stream(*cutter, Bytes{0x48, 0x01}, 1, true).empty());
+    EXPECT_FALSE(cutter->holds_bytes());
+    EXPECT_EQ(cut_stream(*cutter, Bytes{0x50, 0x02, 0x10, 0x20, 0x8E, 0x8B}, 6, false), std::vector<Bytes>{});
 }
 
 TEST_F(Rs485Receive, ReplyWithStartLookalikesInsideArrivesWhole) {
@@ -209,6 +276,87 @@ TEST_F(Rs485Receive, ReplyWithStartLookalikesInsideArrivesWhole) {
     }
     feed(kStatusNode1);
     EXPECT_EQ(hand1.received(), (std::vector<Bytes>{reply, kStatusNode1}));
+}
+
+TEST_F(Rs485Receive, ReplyWhoseBodyHoldsAnIntactFrameOfAnotherNodeArrivesWhole) {
+    // A 26-byte 'H' reply of node 1 whose body holds an intact 12-byte 'X'
+    // frame of node 2: node 1 gets its reply, node 2 nothing, byte by byte or
+    // whole, and also behind a stray start once the line falls silent.
+    Bytes body{0x48, 0x01, 0xD0, 20, 0x11, 0x22};
+    body.insert(body.end(), kParamNode1.begin(), kParamNode1.end());
+    body[7] = 0x02;
+    body.erase(body.begin() + 6 + 10, body.end());
+    const Bytes inner = with_crc(Bytes(body.begin() + 6, body.begin() + 16));
+    body.insert(body.end(), inner.end() - 2, inner.end());
+    while (body.size() < 24) body.push_back(0x33);
+    const Bytes reply = with_crc(body);
+    ASSERT_EQ(reply.size(), 26u);
+    ASSERT_TRUE(morvx::rs485_frame_intact(morvx::ByteView(reply.data() + 6, 12)));
+
+    for (std::size_t i = 0; i < reply.size(); ++i) feed(Bytes{reply[i]});
+    feed(reply);
+    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{reply, reply}));
+    EXPECT_EQ(hand2.frame_count(), 0u);
+    EXPECT_EQ(cut_stream(cat({Bytes{0x48, 0x05, 0x00, 0x40}, reply}), 1, true), (std::vector<Bytes>{reply}));
+}
+
+TEST(Rs485Cutter, MillionRepliesFullOfStartBytesInRandomChunksLoseNothingAndInventNothing) {
+    // Replies back to back, as a clean line brings them, whose bodies are half
+    // start bytes; one in eight carries an intact frame of another node inside
+    // its body. Cut in random chunks, every reply comes out once, in order,
+    // and nothing else does.
+    std::mt19937 rng(20261210);
+    const uint8_t starts[] = {'H', 'X', 'p'};
+    const auto body_byte = [&] {
+        return rng() % 2 ? starts[rng() % 3] : static_cast<uint8_t>(rng() % 4 == 0 ? rng() % 65 : rng());
+    };
+    const auto make_frame = [&](uint8_t start, uint8_t node, std::size_t body_after_length) {
+        Bytes f{start, node, body_byte(), start == 'X' ? body_byte() : static_cast<uint8_t>(body_after_length)};
+        const std::size_t total = start == 'X' ? 12 : body_after_length + 6;
+        while (f.size() < total - 2) f.push_back(body_byte());
+        return with_crc(f);
+    };
+    auto cutter = std::make_unique<morvx::RS485FrameCutter>();
+    auto frames = std::make_unique<morvx::RS485CutFrames>();
+    std::deque<Bytes> expected;
+    Bytes burst;
+    std::size_t replies = 0, embedded = 0, delivered = 0;
+    while (replies < 1000000) {
+        burst.clear();
+        for (int k = 0; k < 64; ++k, ++replies) {
+            const uint8_t start = starts[rng() % 3];
+            Bytes reply = make_frame(start, 1, rng() % 65);
+            // An intact frame of node 2 somewhere in the body, the reply's own
+            // CRC made good again.
+            const std::size_t from = start == 'X' ? 2 : 4;
+            const std::size_t room = reply.size() - 2 - from;
+            if (room >= 6 && rng() % 8 == 0) {
+                const uint8_t inner_start = room >= 12 ? starts[rng() % 3] : (rng() % 2 ? 'H' : 'p');
+                const std::size_t inner_size = inner_start == 'X' ? 12 : 6 + rng() % (room - 6 + 1);
+                const Bytes inner = make_frame(inner_start, 2, inner_size - 6);
+                const std::size_t at = from + rng() % (room - inner.size() + 1);
+                std::copy(inner.begin(), inner.end(), reply.begin() + static_cast<long>(at));
+                reply = with_crc(Bytes(reply.begin(), reply.end() - 2));
+                ++embedded;
+            }
+            burst.insert(burst.end(), reply.begin(), reply.end());
+            expected.push_back(std::move(reply));
+        }
+        for (std::size_t at = 0; at < burst.size();) {
+            const std::size_t n = std::min<std::size_t>(1 + rng() % 300, burst.size() - at);
+            const std::size_t taken = cutter->cut(burst.data() + at, n, *frames);
+            at += taken;
+            for (std::size_t i = 0; i < frames->count; ++i, ++delivered) {
+                ASSERT_FALSE(expected.empty()) << "invented a frame after " << delivered;
+                const uint8_t* f = frames->bytes + frames->start[i];
+                ASSERT_TRUE(Bytes(f, f + frames->length[i]) == expected.front()) << "reply " << delivered;
+                expected.pop_front();
+            }
+        }
+    }
+    EXPECT_TRUE(expected.empty()) << expected.size() << " replies still held";
+    EXPECT_EQ(delivered, replies);
+    EXPECT_GT(embedded, replies / 20);
 }
 
 TEST_F(Rs485Receive, ParamFrameIsAlwaysTwelveBytes) {
@@ -271,4 +419,56 @@ TEST_F(Rs485Receive, ClosedContextRefusesBytes) {
     ctx.close();
     EXPECT_EQ(feed(kStatusNode1), 5);
     EXPECT_EQ(hand1.frame_count(), 0u);
+}
+
+// ---- the line's silence, as the context tells it -------------------------------------
+
+namespace {
+
+const Bytes kStrayStart{0x48, 0x01, 0x00, 0x40};  // announces 64 more bytes
+
+}  // namespace
+
+TEST_F(Rs485Receive, ReportedEmptyReadsEndTheExchangeOnceTheLineIsSilentFor20Ms) {
+    const uint8_t* nothing = kParamNode1.data();
+    const auto before = Clock::now();
+    feed(cat({kStrayStart, kParamNode1}));
+    while (hand1.frame_count() == 0 && Clock::now() - before < milliseconds(5000)) {
+        EXPECT_EQ(ctx.receive_bytes(nothing, 0), 0);
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    EXPECT_GE(Clock::now() - before, milliseconds(20));
+    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kParamNode1}));
+}
+
+TEST_F(Rs485Receive, AReaderHeldUpBeforeItsEmptyReadNeedsOneMore) {
+    // Its first empty read after the hold-up may have missed bytes that came
+    // meanwhile; the next one shows the silence.
+    const uint8_t* nothing = kParamNode1.data();
+    ctx.receive_bytes(nothing, 0);
+    feed(cat({kStrayStart, kParamNode1}));
+    std::this_thread::sleep_for(milliseconds(40));
+    ctx.receive_bytes(nothing, 0);
+    EXPECT_EQ(hand1.frame_count(), 0u);
+    ctx.receive_bytes(nothing, 0);
+    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kParamNode1}));
+}
+
+TEST_F(Rs485Receive, ACallerThatReportsNothingHasTheWorkerEndTheExchangeAfter50Ms) {
+    const auto before = Clock::now();
+    feed(cat({kStrayStart, kParamNode1}));
+    ASSERT_TRUE(eventually([&] { return hand1.frame_count() == 1; }));
+    EXPECT_GE(Clock::now() - before, milliseconds(50));
+    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kParamNode1}));
+}
+
+TEST_F(Rs485Receive, AReportingCallerHeldUpInsideAReplyKeepsItWhole) {
+    // The worker leaves the silence to a caller that reports its empty reads,
+    // so a reader held up between the pieces of one reply loses nothing.
+    const uint8_t* nothing = kParamNode1.data();
+    ctx.receive_bytes(nothing, 0);
+    feed(Bytes(kParamNode1.begin(), kParamNode1.begin() + 5));
+    std::this_thread::sleep_for(milliseconds(120));
+    feed(Bytes(kParamNode1.begin() + 5, kParamNode1.end()));
+    EXPECT_EQ(hand1.received(), (std::vector<Bytes>{kParamNode1}));
 }

@@ -298,6 +298,31 @@ TEST(Rs485WorkerLifetime, CloseFromInsideTheSendFunctionEndsTheWorker) {
     EXPECT_FALSE(ctx.submit_request(ep, 0x500, 1, q, false));
 }
 
+TEST(Rs485WorkerLifetime, SubmittingOnTheWorkerFailsInsteadOfWaitingForItself) {
+    // A send function (or a hand callback run by the worker) that issues a
+    // request would wait forever for the worker it runs on.
+    FakeHand hand;
+    RS485SharedBusContext ctx(fake_hooks());
+    auto ep = std::make_shared<RS485NodeEndpoint>(hand.as_owner(), 1);
+    ASSERT_TRUE(ctx.register_endpoint(ep));
+    std::atomic<int> inner_result{-1};
+    ctx.set_send_function([&](const uint8_t*, unsigned) {
+        if (inner_result.load() == -1) {
+            Bytes q{0x02};
+            inner_result.store(ctx.submit_request(ep, 0x500, 1, q, false) ? 1 : 0);
+        }
+        return true;
+    });
+    auto outer = std::async(std::launch::async, [&] {
+        Bytes p{0x01};
+        return ctx.submit_request(ep, 0x500, 1, p, false);
+    });
+    ASSERT_EQ(outer.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(outer.get());
+    EXPECT_EQ(inner_result.load(), 0);
+    ctx.close();
+}
+
 // Everything at once, for the thread sanitizer: a receive thread, the worker
 // polling two hands, two submitters and a hand attaching and detaching.
 TEST(Rs485WorkerConcurrency, ReceiveWorkerSubmittersAndSetUpTogether) {

@@ -9,14 +9,16 @@
 
 namespace {
 
-// initial() stops polling while it reads the identity, so nothing but the
-// replies themselves arrives to complete a stray frame start: a reply held
-// back behind it would time the reads out.
-TEST(E2eRs485, InitialIdentifiesDeviceBehindAStrayStartByte) {
+// A stray frame start in front of every reply (noise at each turn of the
+// line) and nothing after it: polls go unanswered, so nothing but the line's
+// silence can end the frame the stray start opened. Every reply must still
+// arrive within its read's 200 ms.
+TEST(E2eRs485, IdentityAndParameterReadsBehindAStrayStartBeforeEveryReply) {
   demos::PtyHand device({3}, 5);
   ASSERT_TRUE(device.start()) << device.error();
   // A status frame start whose length byte announces 66 more bytes.
-  device.line().put_before_next_reply({'H', 0x03, 0x00, 64});
+  device.line().put_before_every_reply({'H', 0x03, 0x00, 64});
+  device.line().set_answers_polls(3, false);
 
   demos::SerialPort port;
   ASSERT_TRUE(port.open(device.slave_path(), 500000));
@@ -35,6 +37,12 @@ TEST(E2eRs485, InitialIdentifiesDeviceBehindAStrayStartByte) {
   EXPECT_EQ(1, type);
   EXPECT_STREQ("1A00020100000000100300", serial);
   EXPECT_FLOAT_EQ(1.23f, fw);
+  for (int value : {345, 1200, 7}) {
+    ASSERT_EQ(0, hand.set_home_current(value));
+    int read = -1;
+    ASSERT_EQ(0, hand.get_home_current(&read));
+    EXPECT_EQ(value, read);
+  }
 
   hand.close();
   port.on_receive = nullptr;

@@ -15,6 +15,18 @@
 // while a block is being written into its channel or a set-up call rebuilds
 // the channels, so it can wait for a receive thread preempted in a block.
 //
+// RS485 framing: replies are cut from the received byte stream in step, one
+// after another, so a frame inside a reply's body is never taken for a reply.
+// A frame never spans a silence of the line, which ends a frame that a stray
+// start byte (line noise at the turn of the line) left waiting and delivers
+// the replies it held back. A receive thread tells the library about silence
+// by feeding a length of 0 after every read that returned nothing (data
+// non-null): once such calls show the line silent for 20 ms, the exchange
+// ends, on that thread. A program that never feeds a length of 0 keeps
+// working: the bus worker then ends an exchange 50 ms after the last bytes,
+// running the hands' decoders (and log callbacks) on its own thread, which
+// must therefore never wait for an RS485 command (one issued there fails).
+//
 // Result codes (int): 0 success, 1 bad argument, 2 no RS485 bus context,
 // 3 malformed parameter reply, 4 empty tactile list, 5 RS485 bus closed,
 // 7 parameter read timed out or OTA reply queue full, 8 frame rejected,
@@ -81,8 +93,9 @@ public:
     // callable need not outlive the call. Null installs an empty one.
     void set_send_callback_ex(void* fn);
     // Feeds received bytes to the reply parser, which routes each reply to the
-    // hand whose node id it carries; one thread at a time. 1: data null or
-    // len negative; 5: closed.
+    // hand whose node id it carries; one thread at a time. len 0: a read found
+    // nothing (see RS485 framing above). 1: data null or len negative; 5:
+    // closed (bytes only).
     int set_receive_data(const uint8_t* data, int len);
     // Closes the context for good: the worker ends, waiting requests fail.
     void close();
@@ -155,7 +168,9 @@ public:
     // *_decode(data, len): one received frame, on the transport's receive
     // thread; the bytes are read during the call only. 1: data null or len
     // below 0; 8: frame rejected; set_rs485_data_decode also 2 (no RS485 bus
-    // context) and 5 (bus closed).
+    // context) and 5 (bus closed). set_rs485_data_decode takes any chunk of
+    // the byte stream, and len 0 after a read that found nothing (see RS485
+    // framing above).
     void set_send_rpdo_callback(bool (*fn)(const uint8_t*, unsigned));
     void set_send_rpdo_callback_ex(void* fn);
     int get_pre_send_rpdo_data(uint8_t* buffer, int* length);
@@ -348,7 +363,7 @@ public:
     int log_save(const char* path);
     void log_clear();
     // Called with each new line (valid during the call only), on whichever
-    // thread logged the frame. Null: none.
+    // thread logged the frame (on RS485 also the bus worker). Null: none.
     void set_log_callback(void (*fn)(const char*));
 
     // Internal: the implementation object.

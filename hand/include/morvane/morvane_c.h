@@ -19,6 +19,16 @@
  * morvane_get_dry_run_mode() returns false. No C++ exception ever leaves a
  * function of this interface.
  *
+ * RS485: morvane_set_rs485_data_decode() and
+ * morvane_rs485_shared_bus_set_receive_data() take any chunk of the received
+ * byte stream, and a length of 0 (data non-null) after every read of the line
+ * that returned nothing. That tells the library when the line falls silent:
+ * after 20 ms of it, a frame that a stray start byte left waiting is ended
+ * and the replies it held back are delivered. Without such calls the bus
+ * worker does the same 50 ms after the last bytes, running the decoders and
+ * the log callback on its own thread (where an RS485 command fails at once
+ * rather than wait for that thread).
+ *
  * Result codes: 0 success, 1 bad argument, 2 no RS485 bus context,
  * 3 malformed parameter reply, 4 empty tactile list, 5 RS485 bus closed,
  * 7 parameter read timed out, 8 frame rejected, 9 log file already exists,
@@ -210,7 +220,8 @@ MORVANE_API morvane_rs485_shared_bus_handle morvane_rs485_shared_bus_create(void
 MORVANE_API void morvane_rs485_shared_bus_destroy(morvane_rs485_shared_bus_handle bus);
 MORVANE_API void morvane_rs485_shared_bus_set_send_callback(morvane_rs485_shared_bus_handle bus,
                                                             bool (*fn)(const uint8_t*, unsigned));
-/* 1: null bus, data null or len negative; 5: bus closed. */
+/* len 0: a read found nothing. 1: null bus, data null or len negative; 5: bus
+ * closed (bytes only). */
 MORVANE_API int morvane_rs485_shared_bus_set_receive_data(morvane_rs485_shared_bus_handle bus,
                                                           const uint8_t* data, int len);
 MORVANE_API void morvane_rs485_shared_bus_close(morvane_rs485_shared_bus_handle bus);

@@ -41,6 +41,17 @@ void SimRs485Line::put_before_next_reply(std::vector<uint8_t> bytes) {
   stray_ = std::move(bytes);
 }
 
+void SimRs485Line::put_before_every_reply(std::vector<uint8_t> bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stray_every_ = std::move(bytes);
+}
+
+void SimRs485Line::set_answers_polls(uint8_t node_id, bool answers) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (Station& s : stations_)
+    if (s.model->config().node_id == node_id) s.answers_polls = answers;
+}
+
 uint64_t SimRs485Line::frames_for(uint8_t node_id) const {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const Station& s : stations_)
@@ -100,12 +111,14 @@ void SimRs485Line::on_host_bytes(const uint8_t* data, size_t len) {
 void SimRs485Line::handle_frame(const uint8_t* f, size_t len) {
   std::shared_ptr<DeviceModel> model;
   bool silent = false;
+  bool answers_polls = true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (Station& s : stations_)
       if (s.model->config().node_id == f[1]) {
         model = s.model;
         silent = s.silent;
+        answers_polls = s.answers_polls;
         ++s.frames;
         if (f[0] == 0x50 && len == kPollLength) ++s.polls;
       }
@@ -120,7 +133,7 @@ void SimRs485Line::handle_frame(const uint8_t* f, size_t len) {
         model->advance_to(SimClock::now());
         uint8_t body[kMaxStatusReply];
         const size_t body_len = build_status_reply(model->snapshot(), payload[0], body);
-        if (body_len > 0 && !silent) reply('H', node, body, body_len, true);
+        if (body_len > 0 && !silent && answers_polls) reply('H', node, body, body_len, true);
       } else {
         uint8_t body[kCommandLength - 4];
         std::copy(payload, payload + n, body);
@@ -161,6 +174,7 @@ void SimRs485Line::reply(uint8_t start, uint8_t node, const uint8_t* body, size_
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stray.swap(stray_);
+    if (stray.empty()) stray = stray_every_;
   }
   if (!output_) return;
   if (!stray.empty()) output_(stray.data(), stray.size());

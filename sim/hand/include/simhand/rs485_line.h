@@ -39,6 +39,12 @@ class SimRs485Line {
   // host sees when it opens its port in the middle of a frame, or on line
   // noise.
   void put_before_next_reply(std::vector<uint8_t> bytes);
+  // The same before every reply from now on (empty: no more), as noise at
+  // each turn of the line would.
+  void put_before_every_reply(std::vector<uint8_t> bytes);
+  // A hand that does not answer polls still answers parameter and OTA
+  // requests, so the line stays silent after each of those replies.
+  void set_answers_polls(uint8_t node_id, bool answers);
 
   void on_host_bytes(const uint8_t* data, size_t len);
 
@@ -52,6 +58,7 @@ class SimRs485Line {
   struct Station {
     std::shared_ptr<DeviceModel> model;
     bool silent = false;
+    bool answers_polls = true;
     uint64_t frames = 0;
     uint64_t polls = 0;
   };
@@ -62,7 +69,8 @@ class SimRs485Line {
   mutable std::mutex mutex_;
   std::vector<Station> stations_;
   std::vector<uint8_t> buffer_;
-  std::vector<uint8_t> stray_;  // guarded by mutex_
+  std::vector<uint8_t> stray_;        // guarded by mutex_
+  std::vector<uint8_t> stray_every_;  // guarded by mutex_
   std::atomic<uint64_t> frames_ok_{0}, crc_errors_{0};
 };
 

@@ -3,9 +3,7 @@
 #include "serialised_port.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -31,7 +29,6 @@ struct Port {
   bool write_held = false;    // a write waits on the held line
   bool line_held = false;
   bool writes_aborted = false;
-  std::deque<uint8_t> received;
   std::vector<uint8_t> sent;
   std::vector<std::string> faults;
 
@@ -71,7 +68,6 @@ void reset() {
   p.write_held = false;
   p.line_held = false;
   p.writes_aborted = false;
-  p.received.clear();
   p.sent.clear();
   p.faults.clear();
 }
@@ -87,12 +83,6 @@ void release_line() {
   std::lock_guard<std::mutex> lock(p.mutex);
   p.line_held = false;
   p.changed.notify_all();
-}
-
-void arrive(const std::vector<uint8_t>& bytes) {
-  Port& p = port();
-  std::lock_guard<std::mutex> lock(p.mutex);
-  p.received.insert(p.received.end(), bytes.begin(), bytes.end());
 }
 
 bool wait_for_read_behind_held_write(std::chrono::milliseconds timeout) {
@@ -152,12 +142,9 @@ long read_available(PortHandle fd, uint8_t* dst, size_t capacity) {
   p.changed.notify_all();
   p.take_handle_locked(lock);
   --p.reads_waiting;
-  const size_t n = std::min(capacity, p.received.size());
-  std::copy_n(p.received.begin(), n, dst);
-  p.received.erase(p.received.begin(), p.received.begin() + static_cast<std::ptrdiff_t>(n));
   p.give_handle_back_locked();
   --p.calls_inside;
-  return static_cast<long>(n);
+  return 0;  // the peer sends nothing
 }
 
 long read_within(PortHandle fd, uint8_t* dst, size_t capacity, int wait_ms) {

@@ -10,7 +10,7 @@
 //   it (false) and fails the later ones, and returns once no write runs. It
 //   does not reach a read that waits behind that write: the read runs once
 //   the write has returned.
-// - Reads return at once with what has arrived, 0 when nothing has.
+// - The peer sends nothing: a read returns 0 as soon as it has the handle.
 //
 // It refuses what the real backend refuses (a second open, a missing name,
 // null or empty buffers) and records as a fault every call that the real
@@ -40,9 +40,6 @@ void reset();
 // them, and the one waiting, finish.
 void hold_line();
 void release_line();
-
-// Bytes from the peer, for the next reads.
-void arrive(const std::vector<uint8_t>& bytes);
 
 // True once a write waits on the held line and a read waits behind it;
 // false when that did not happen within `timeout`.

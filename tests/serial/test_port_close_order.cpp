@@ -54,6 +54,7 @@ class PortClose : public ::testing::Test {
 
   P port_;
   std::thread writer_;
+  std::atomic<int> written_{-1};  // the writer's result: 1 true, 0 false
 };
 
 using PortClasses = ::testing::Types<DemoPort, FlatPort>;
@@ -62,9 +63,8 @@ TYPED_TEST_SUITE(PortClose, PortClasses);
 TYPED_TEST(PortClose, EndsTheHeldWriteBeforeItWaitsForTheReader) {
   ASSERT_TRUE(this->port_.open());
   serialised_port::hold_line();
-  std::atomic<int> written{-1};
-  this->writer_ = std::thread([this, &written] {
-    written = this->port_.write(std::vector<uint8_t>(68, 0x5A)) ? 1 : 0;
+  this->writer_ = std::thread([this] {
+    this->written_ = this->port_.write(std::vector<uint8_t>(68, 0x5A)) ? 1 : 0;
   });
   ASSERT_TRUE(serialised_port::wait_for_read_behind_held_write(10s))
       << "the reader's read did not come to wait behind the held write";
@@ -76,7 +76,7 @@ TYPED_TEST(PortClose, EndsTheHeldWriteBeforeItWaitsForTheReader) {
   }
   EXPECT_TRUE(closing.get());
   this->writer_.join();
-  EXPECT_EQ(written.load(), 0) << "the held write reports failure";
+  EXPECT_EQ(this->written_.load(), 0) << "the held write reports failure";
   EXPECT_TRUE(serialised_port::written().empty());
   EXPECT_FALSE(serialised_port::is_open());
   EXPECT_THAT(serialised_port::faults(), ::testing::IsEmpty());

@@ -87,10 +87,12 @@ bool SerialPort::write(const uint8_t* data, unsigned length) {
 bool SerialPort::close() {
   if (!open_.load(std::memory_order_acquire)) return false;
   running_.store(false, std::memory_order_release);
-  if (reader_.joinable()) reader_.join();
-  // A write held by a stalled line keeps the write mutex until it is
-  // aborted. port_ changes only on this thread.
+  // The write goes first: a write held by a stalled line keeps the write
+  // mutex, and on Windows the reader's next read waits behind it (one call
+  // at a time on the handle), so the reader could not end before it.
+  // port_ changes only on this thread.
   kitserial::abort_writes(port_);
+  if (reader_.joinable()) reader_.join();
   {
     std::lock_guard<std::mutex> lock(write_mutex_);
     // On a tty this also clears the exclusive flag, which would otherwise

@@ -6,7 +6,9 @@
 // Threads: open(), close() and the destructor from the owning thread;
 // write() from any thread (serialised by the write mutex; the RS485 bus
 // worker is its usual caller); on_receive runs on the reader thread and may
-// be assigned or cleared from any thread at any time (see ReceiveHook).
+// be assigned or cleared from any thread at any time (see ReceiveHook). On
+// Windows the port runs one call at a time: while a stalled line holds a
+// write, the reader waits behind it and nothing reaches on_receive.
 #ifndef DEMOS_COMMON_SERIAL_PORT_H
 #define DEMOS_COMMON_SERIAL_PORT_H
 
@@ -82,8 +84,8 @@ class SerialPort {
   // rate the system does not know, or when any step fails (nothing left
   // open).
   bool open(const std::string& name, unsigned baud);
-  // Stops and joins the reader, aborts a write that a stalled line holds (it
-  // returns false), closes the device. False when not open. Must not be
+  // Aborts a write that a stalled line holds (it returns false), stops and
+  // joins the reader, closes the device. False when not open. Must not be
   // called from on_receive (the reader cannot join itself).
   bool close();
   // Writes all bytes under the write mutex, with no time-out: a stalled line

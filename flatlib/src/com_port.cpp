@@ -91,16 +91,20 @@ void ComPort::close() {
   // Only one caller closes the descriptor, even when the reader closes its
   // own port while the owner does the same.
   const bool was_open = open_.exchange(false);
-  if (was_open) running_->store(false);
+  if (was_open) {
+    running_->store(false);
+    // The write goes first: a write held by a stalled line keeps the write
+    // mutex, and on Windows the reader's next read waits behind it (one call
+    // at a time on the handle), so the reader could not end before it. Only
+    // this caller got here, and fd_ changes only in open and close, so it is
+    // read without the mutex.
+    kitserial::abort_writes(fd_);
+  }
   // The reader cannot join itself: it ends as the receive function returns,
   // and the next close, open or the destructor joins it. Any other caller
   // waits here, so the descriptor is never closed under a read.
   if (!on_reader) retire_reader();
   if (!was_open) return;
-  // A write held by a stalled line would keep the write mutex as long as the
-  // line stalls. Only this caller got here, and fd_ changes only in open and
-  // close, so it is read without the mutex.
-  kitserial::abort_writes(fd_);
   // Under the write mutex, so a write in flight finishes on the descriptor it
   // started with and no later write can reach a closed (or reused) one.
   std::lock_guard<std::mutex> lock(write_mutex_);

@@ -45,8 +45,8 @@ class ComPort {
   // Opens `name` exclusively at 500000 baud 8N1 and starts the reader.
   // False when already open or any step fails (the port is then closed).
   bool open(const std::string& name);
-  // Stops the reader, aborts a write that a stalled line holds (it returns
-  // false) and closes the port; nothing when closed. From any thread. From
+  // Aborts a write that a stalled line holds (it returns false), stops the
+  // reader and closes the port; nothing when closed. From any thread. From
   // another thread it returns once the reader has ended. From
   // the reader itself (inside the receive function) the reader ends as that
   // call returns, and the next close, open or the destructor joins it.
@@ -54,7 +54,9 @@ class ComPort {
   bool is_open() const { return open_.load(); }
   // True only when every byte was written. False on a closed port, null data
   // or length 0. Any thread; writes are serialised. A stalled line holds it
-  // for up to 1 s on Linux, and on Windows until the line moves or close().
+  // for up to 1 s on Linux, and on Windows until the line moves or close();
+  // there the port runs one call at a time, so meanwhile the reader waits
+  // behind the write and nothing reaches the receive function.
   bool write(const uint8_t* data, unsigned length);
   // Replaces the receive function; safe while the reader runs: the reader
   // calls either the old or the new one, never a half-assigned one. Bytes

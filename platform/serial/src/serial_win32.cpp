@@ -2,7 +2,9 @@
 // writing with share mode 0 (exclusive) and no overlapped I/O; only the rate,
 // 8 data bits, no parity and one stop bit are changed in the device's
 // settings, the device's flow control among those kept; reads return at
-// once; writes are synchronous, without a time-out; no purge.
+// once; writes are synchronous, without a time-out; no purge. Without
+// overlapped I/O the system runs one call at a time on the handle: a read
+// waits while a write is in flight.
 #include <windows.h>
 
 #include "device_path_win32.h"
@@ -102,8 +104,12 @@ void abort_writes(PortHandle port) {
   open_ports().with(port, false, [](WriteState& w) { return w.aborted = true; });
   // CancelIoEx also reaches a synchronous write of another thread. A write
   // marked as running may not have reached the driver yet when it is
-  // cancelled: cancel again until it has returned. (Wine cannot cancel a
-  // synchronous serial write: there this waits for the line.)
+  // cancelled: cancel again until it has returned. The handle runs one call
+  // at a time, so a read waiting behind the write runs once it has returned
+  // (CancelIoEx cancels every request on the handle: a read it meets may
+  // fail, and the reader reads again as after any failed read).
+  // (Wine cannot cancel a synchronous serial write: there this waits for the
+  // line.)
   while (open_ports().with(port, false, [](WriteState& w) { return w.running; })) {
     ::CancelIoEx(as_handle(port), nullptr);
     ::Sleep(kCancelRetryMs);

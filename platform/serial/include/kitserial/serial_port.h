@@ -24,8 +24,14 @@
 // synchronous serial write).
 //
 // Threads: one thread may read while another writes on the same port; the
-// caller serialises writes among themselves. abort_writes() is made from a
-// third thread, the one about to close the port.
+// caller serialises writes among themselves. On POSIX the two run side by
+// side. A Win32 handle without overlapped I/O runs one call at a time: a
+// read that comes while a write is in flight waits until that write has
+// returned, so while a stalled line holds a write nothing is read (what
+// arrives waits in the driver's receive buffer) and the reader stays inside
+// its read. abort_writes() is made from a thread other than the writer's,
+// the one about to close the port; it ends the held write and so frees the
+// read behind it: a closer aborts the writes before it waits for its reader.
 #ifndef KITSERIAL_SERIAL_PORT_H
 #define KITSERIAL_SERIAL_PORT_H
 
@@ -68,7 +74,8 @@ enum class FlowControl {
 // the settings.
 bool configure_raw_8n1(PortHandle fd, unsigned baud, FlowControl flow);
 
-// Reads what has arrived, at most `capacity` bytes, without waiting.
+// Reads what has arrived, at most `capacity` bytes, without waiting for
+// bytes (Win32: behind a write in flight on the port, see Threads above).
 // Returns the count (> 0), 0 when nothing is waiting, -1 on an error
 // (a vanished device, a hung-up pseudo-terminal).
 long read_available(PortHandle fd, uint8_t* dst, size_t capacity);
@@ -91,9 +98,11 @@ bool write_all(PortHandle fd, const uint8_t* data, size_t length, int stall_time
 
 // Ends a write_all that waits on `fd` in another thread (it returns false)
 // and makes every later one on `fd` fail at once, so that a caller can take
-// the lock its writes run under and close the port. Reads and the port
-// itself are left as they are; bytes already handed to the driver stay
-// there. Win32: returns once no write is running on the port.
+// the lock its writes run under and close the port. Reads go on and the
+// port stays open; bytes already handed to the driver stay there. Win32:
+// returns once no write is running on the port; a read that waited behind
+// the write then runs (the cancel may fail a read that it meets on its
+// way, which the reader takes as any failed read).
 void abort_writes(PortHandle fd);
 
 // Releases the locks and closes the descriptor. kClosedPort: nothing.

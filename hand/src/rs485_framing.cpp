@@ -100,7 +100,7 @@ void RS485FrameCutter::cut_held(RS485CutFrames& out, bool at_silence) {
         out.used += frame_len;
         pos += frame_len;
     }
-    std::copy(buffer_ + pos, buffer_ + size, buffer_);
+    if (pos != 0) std::copy(buffer_ + pos, buffer_ + size, buffer_);
     fill_ = size - pos;
 }
 

@@ -2,7 +2,9 @@
 // without delay (libusb polls), discarded on its time-outs; control URBs carry
 // their setup packet in front of the data. Bulk URBs go to the simulated
 // adapter's pipes, vendor control transfers to its control handler, and
-// descriptor requests are answered from the descriptors below.
+// descriptor requests are answered from the descriptors below. A transfer
+// that runs out of time stays in flight with what it moved until libusb
+// discards it at its own time-out, as the kernel's does.
 #include "usbfs_adapter.h"
 
 #include <linux/usbdevice_fs.h>
@@ -77,10 +79,11 @@ struct UsbfsAdapter::Handler {
     int length = 0;
     int status = 0;
     int actual = 0;
+    bool timed_out = false;  // moved what it could; waits for libusb's discard
     std::vector<uint8_t> in_data;
   };
   struct Client {
-    std::vector<Urb> pending;  // bulk IN waiting for the adapter
+    std::vector<Urb> pending;  // bulk transfers in flight
     std::deque<Urb> done;      // ready to be reaped
   };
 
@@ -138,37 +141,48 @@ struct UsbfsAdapter::Handler {
     switch (kitusb::last_error()) {
       case kitusb::UsbError::kNotConnected:
         return -ESHUTDOWN;
-      case kitusb::UsbError::kTimeout:
-        return -ETIMEDOUT;
       default:
-        return -EPROTO;  // a transfer error on the bus
+        return -EPROTO;  // a transfer error on the bus (the adapter's overflow among them)
     }
   }
 
-  // Fills the bulk IN URBs the adapter has data for; true when one finished.
-  // As on the bus, the adapter may fill its last packet whole: a URB that
-  // ends inside it overflows (babble) and that packet is lost.
+  // A bulk transfer the adapter ended: with an error, or out of time (the
+  // URB then stays in flight with what moved until libusb discards it).
+  static void end_transfer(Urb& u, bool ok, uint32_t moved) {
+    u.actual = static_cast<int>(moved);
+    if (ok) {
+      u.status = 0;
+    } else if (kitusb::last_error() == kitusb::UsbError::kTimeout) {
+      u.timed_out = true;
+    } else {
+      u.status = status_of_last_error();
+    }
+  }
+
+  // Serves the bulk IN URBs the adapter has data for; each that ends moves
+  // to the reap queue.
   void service(Client& c) {
     for (auto it = c.pending.begin(); it != c.pending.end();) {
       Urb& u = *it;
-      const uint32_t whole = (static_cast<uint32_t>(u.length) + kPacketBytes - 1) / kPacketBytes * kPacketBytes;
-      std::vector<uint8_t> data(whole);
-      uint32_t got = 0;
       if (gone) {
         u.status = -ESHUTDOWN;
-      } else if (sim->host_read(u.endpoint, data.data(), whole, &got, 0)) {
-        if (got > static_cast<uint32_t>(u.length)) {
-          u.status = -EOVERFLOW;
-        } else {
-          u.status = 0;
-          u.actual = static_cast<int>(got);
-          u.in_data.assign(data.begin(), data.begin() + got);
-        }
-      } else if (kitusb::last_error() == kitusb::UsbError::kTimeout) {
-        ++it;  // nothing yet: stays in flight until libusb discards it
+      } else if (u.timed_out) {
+        ++it;
         continue;
       } else {
-        u.status = status_of_last_error();
+        std::vector<uint8_t> data(static_cast<size_t>(u.length));
+        uint32_t got = 0;
+        const bool ok = sim->host_read(u.endpoint, data.data(), static_cast<uint32_t>(u.length), &got, 0);
+        if (!ok && got == 0 && kitusb::last_error() == kitusb::UsbError::kTimeout) {
+          ++it;  // nothing yet: stays in flight until libusb discards it
+          continue;
+        }
+        u.in_data.assign(data.begin(), data.begin() + got);
+        end_transfer(u, ok, got);
+        if (u.timed_out) {
+          ++it;
+          continue;
+        }
       }
       c.done.push_back(std::move(u));
       it = c.pending.erase(it);
@@ -202,10 +216,14 @@ struct UsbfsAdapter::Handler {
     } else if (u.type == USBDEVFS_URB_TYPE_BULK && !(u.endpoint & 0x80)) {
       uint32_t written = 0;
       const guint8* bytes = u.buffer ? static_cast<const guint8*>(u.buffer->data) : nullptr;
-      bool ok = sim->host_write(u.endpoint, bytes, static_cast<uint32_t>(u.length), &written);
-      u.status = ok ? 0 : status_of_last_error();
-      u.actual = static_cast<int>(written);
-      c.done.push_back(std::move(u));
+      const bool ok = sim->host_write(u.endpoint, bytes, static_cast<uint32_t>(u.length), &written);
+      end_transfer(u, ok, written);
+      if (u.timed_out) {
+        c.pending.push_back(std::move(u));
+        ++in_flight;
+      } else {
+        c.done.push_back(std::move(u));
+      }
     } else if (u.type == USBDEVFS_URB_TYPE_BULK) {
       c.pending.push_back(std::move(u));
       ++in_flight;
@@ -265,7 +283,10 @@ struct UsbfsAdapter::Handler {
       GError* error = nullptr;
       UMockdevIoctlData* ep = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), &error);
       g_clear_error(&error);
-      if (ep) sim->host_reset_pipe(static_cast<uint8_t>(*reinterpret_cast<const unsigned int*>(ep->data)));
+      if (ep && !sim->host_reset_pipe(static_cast<uint8_t>(*reinterpret_cast<const unsigned int*>(ep->data)))) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return;
+      }
     }
     umockdev_ioctl_client_complete(client, 0, 0);
   }
@@ -343,6 +364,7 @@ UsbfsAdapter::UsbfsAdapter() : handler_(new Handler) {
   simadapter::SimAdapterConfig config;
   config.empty_read_waits = false;  // the handler polls; it must never block umockdev's worker
   config.echo_transmit = true;      // transmitted frames come back on the read pipe
+  config.packet_bytes = kPacketBytes;
   sim_ = simadapter::SimAdapter::create(config);
   handler_->sim = sim_;
   ioctl_ = umockdev_ioctl_base_new();

@@ -86,13 +86,20 @@ class ReadSurplus {
 
 // UsbDevice::read_pipe over one system bulk read: bytes kept from an earlier
 // read of the endpoint come first and alone; otherwise one transfer of whole
-// packets, of which the caller gets `length` bytes and the rest is kept.
+// packets, of which the caller gets `length` bytes and the rest is kept when
+// the read succeeded. A failed read keeps nothing: its caller drops what it
+// got, so the rest of that transfer must not come back as the start of the
+// next read. A read of 0 bytes returns at once and touches neither the kept
+// bytes nor the pipe: a transfer of no bytes would overflow on the device's
+// next packet and lose it.
 // transfer(target, size, &moved) runs the system's read and answers kNone or
 // the layer's code for its failure; bytes it moved count in either case.
 // The backends' read_pipe is this and only this.
 template <typename Transfer>
 bool read_whole_packets(ReadSurplus& surplus, uint8_t endpoint, uint32_t packet_bytes, uint8_t* buffer,
                         uint32_t length, uint32_t* transferred, Transfer transfer) {
+  if (transferred) *transferred = 0;
+  if (length == 0) return true;
   uint32_t got = surplus.take(endpoint, buffer, length);
   if (got > 0) {
     if (transferred) *transferred = got;
@@ -112,7 +119,7 @@ bool read_whole_packets(ReadSurplus& surplus, uint8_t endpoint, uint32_t packet_
   got = std::min(moved, length);
   if (target != buffer) {
     std::memcpy(buffer, target, got);
-    if (moved > length) surplus.keep(endpoint, target + length, moved - length);
+    if (moved > length && error == UsbError::kNone) surplus.keep(endpoint, target + length, moved - length);
   }
   if (transferred) *transferred = got;
   return succeeded(error);

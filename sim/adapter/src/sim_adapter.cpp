@@ -35,6 +35,7 @@ std::vector<uint8_t> frame_bytes(const std::vector<uint32_t>& words) {
 
 constexpr size_t kMaxRequests = 4096;
 constexpr size_t kMaxPendingRx = 100000;
+constexpr uint32_t kMaxBatchBytes = 4096;  // one frame batch, as the adapter sends it
 
 }  // namespace
 
@@ -90,7 +91,7 @@ bool SimAdapter::take_failure_locked(PipeFailure& f) {
   return true;
 }
 
-std::deque<std::vector<uint8_t>>& SimAdapter::ack_queue_locked() {
+std::deque<SimAdapter::Transfer>& SimAdapter::ack_queue_locked() {
   return config_.pipe_count >= 3 ? ack_queue_ : read_queue_;
 }
 
@@ -160,7 +161,7 @@ void SimAdapter::reply_locked(uint8_t command, uint8_t param, const std::vector<
   std::vector<uint32_t> words;
   words.push_back(command | static_cast<uint32_t>(param) << 8 | static_cast<uint32_t>(payload.size() + 1) << 16);
   words.insert(words.end(), payload.begin(), payload.end());
-  read_queue_.push_back(frame_bytes(words));
+  read_queue_.push_back(Transfer{frame_bytes(words)});
 }
 
 bool SimAdapter::reply_or_refuse_locked(uint8_t command, uint8_t param, const std::vector<uint32_t>& payload) {
@@ -200,7 +201,7 @@ void SimAdapter::handle_request_locked(const SimRequest& req) {
       put32(info, config_.production_date);
       put32(info, static_cast<uint32_t>(config_.fw_version[0]) | static_cast<uint32_t>(config_.fw_version[1]) << 8 |
                       static_cast<uint32_t>(config_.fw_version[2]) << 16);
-      ack_queue_locked().push_back(std::move(info));
+      ack_queue_locked().push_back(Transfer{std::move(info)});
       break;
     }
     default:  // close, reset, filter, set time stamp: nothing to answer
@@ -242,7 +243,7 @@ void SimAdapter::handle_transmit_locked(const SimRequest& req, std::vector<simca
   ack.push_back(ack_status_byte_);
   put32(ack, ack_status_word_);
   put32(ack, now_us());
-  ack_queue_locked().push_back(std::move(ack));
+  ack_queue_locked().push_back(Transfer{std::move(ack)});
 }
 
 void SimAdapter::receive_from_bus(const simcan::CanFrame& frame, uint32_t control_extra, bool marker) {
@@ -316,25 +317,41 @@ bool SimAdapter::host_read(uint8_t pipe_id, uint8_t* data, uint32_t length, uint
     kitusb::set_last_error(kitusb::UsbError::kNotConnected);
     return false;
   }
-  if (queue.empty()) {
-    std::vector<uint8_t> batch = build_batch_locked(std::min<uint32_t>(length, 4096));
-    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(batch.size(), length));
-    if (n) std::memcpy(data, batch.data(), n);
+  // Received frames go out as one batch, a transfer like any other.
+  if (queue.empty() && !ack_pipe) {
+    std::vector<uint8_t> batch = build_batch_locked(kMaxBatchBytes);
+    if (!batch.empty()) queue.push_back(Transfer{std::move(batch)});
+  }
+  if (queue.empty()) return true;
+  return deliver_locked(queue, data, length, got);
+}
+
+bool SimAdapter::deliver_locked(std::deque<Transfer>& queue, uint8_t* data, uint32_t length, uint32_t* got) {
+  Transfer& t = queue.front();
+  const uint32_t size = static_cast<uint32_t>(t.bytes.size());
+  if (size <= length || t.ends_with != kitusb::UsbError::kNone) {
+    // The whole transfer, or a failing one as far as the buffer takes it.
+    const uint32_t n = std::min(size, length);
+    if (n) std::memcpy(data, t.bytes.data(), n);
     *got = n;
-    return true;
-  }
-  // A transfer longer than the read stays on the pipe: the rest comes with
-  // the next read, as the layer promises.
-  std::vector<uint8_t>& chunk = queue.front();
-  const uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunk.size(), length));
-  if (n) std::memcpy(data, chunk.data(), n);
-  if (n == chunk.size()) {
+    const kitusb::UsbError ends_with = t.ends_with;
     queue.pop_front();
-  } else {
-    chunk.erase(chunk.begin(), chunk.begin() + n);
+    if (ends_with == kitusb::UsbError::kNone) return true;
+    kitusb::set_last_error(ends_with);
+    return false;
   }
-  *got = n;
-  return true;
+  const uint32_t packet = config_.packet_bytes != 0 ? config_.packet_bytes : 512;
+  const uint32_t whole = length / packet * packet;
+  if (whole) std::memcpy(data, t.bytes.data(), whole);
+  *got = whole;
+  uint32_t taken = whole;
+  const bool overflow = whole < length;
+  if (overflow) taken += std::min(packet, size - whole);  // the packet with no room is lost
+  t.bytes.erase(t.bytes.begin(), t.bytes.begin() + taken);
+  if (t.bytes.empty()) queue.pop_front();
+  if (!overflow) return true;
+  kitusb::set_last_error(kitusb::UsbError::kGeneralFailure);
+  return false;
 }
 
 bool SimAdapter::host_control(const kitusb::UsbControlSetup& setup, uint8_t* buffer, uint32_t* transferred) {
@@ -357,23 +374,28 @@ bool SimAdapter::host_control(const kitusb::UsbControlSetup& setup, uint8_t* buf
   return true;
 }
 
-void SimAdapter::host_reset_pipe(uint8_t pipe_id) {
+bool SimAdapter::host_reset_pipe(uint8_t pipe_id) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!connected_) {
+    kitusb::set_last_error(kitusb::UsbError::kNotConnected);
+    return false;
+  }
   ++resets_[pipe_id];
+  return true;
 }
 
-void SimAdapter::inject_read(std::vector<uint8_t> bytes) {
+void SimAdapter::inject_read(std::vector<uint8_t> bytes, kitusb::UsbError ends_with) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    read_queue_.push_back(std::move(bytes));
+    read_queue_.push_back(Transfer{std::move(bytes), ends_with});
   }
   data_ready_.notify_all();
 }
 
-void SimAdapter::inject_ack(std::vector<uint8_t> bytes) {
+void SimAdapter::inject_ack(std::vector<uint8_t> bytes, kitusb::UsbError ends_with) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    ack_queue_locked().push_back(std::move(bytes));
+    ack_queue_locked().push_back(Transfer{std::move(bytes), ends_with});
   }
   data_ready_.notify_all();
 }

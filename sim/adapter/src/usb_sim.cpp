@@ -1,7 +1,9 @@
 // The simulated USB bus: a device list made of the plugged-in simulated
-// adapters, devices that forward transfers to them, and a monitor thread that
-// delivers hot-plug notices. usb_sim_backend.cpp makes it the USB layer's
-// backend; on Windows the tests reach it through the libusbK backend instead.
+// adapters, devices that carry transfers to them under the same layer rules
+// as the real backends, and a monitor thread that delivers hot-plug notices.
+// usb_sim_backend.cpp makes it the USB layer's backend; on Windows the tests
+// reach it through the libusbK backend instead, whose stand-in DLL takes the
+// adapters as a driver does (open_as_driver).
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -12,9 +14,11 @@
 namespace simadapter {
 namespace {
 
-class SimUsbDevice final : public kitusb::UsbDevice {
+// The adapter as a system driver reaches it: each call is one transfer on
+// the bus, answered by the adapter's host side as it stands.
+class SimDriverDevice final : public kitusb::UsbDevice {
  public:
-  explicit SimUsbDevice(std::shared_ptr<SimAdapter> adapter) : adapter_(std::move(adapter)) {
+  explicit SimDriverDevice(std::shared_ptr<SimAdapter> adapter) : adapter_(std::move(adapter)) {
     for (auto& t : timeouts_ms_) t.store(0, std::memory_order_relaxed);
   }
   bool query_pipe(uint8_t position, uint8_t* pipe_id) override {
@@ -27,22 +31,18 @@ class SimUsbDevice final : public kitusb::UsbDevice {
   }
   bool read_pipe(uint8_t pipe_id, uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
     uint32_t got = 0;
-    bool ok = adapter_->host_read(pipe_id, buffer, length, &got, timeouts_ms_[pipe_id].load(std::memory_order_relaxed));
+    const uint32_t timeout_ms = timeouts_ms_[pipe_id].load(std::memory_order_relaxed);
+    const bool ok = adapter_->host_read(pipe_id, buffer, length, &got, timeout_ms);
     if (transferred) *transferred = got;
     return ok;
   }
   bool write_pipe(uint8_t pipe_id, const uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
     uint32_t n = 0;
-    bool ok = adapter_->host_write(pipe_id, buffer, length, &n);
+    const bool ok = adapter_->host_write(pipe_id, buffer, length, &n);
     if (transferred) *transferred = n;
-    if (!ok) return false;
-    // A write the adapter cut short without an error still failed.
-    return kitusb::succeeded(kitusb::write_outcome(n, length));
+    return ok;
   }
-  bool reset_pipe(uint8_t pipe_id) override {
-    adapter_->host_reset_pipe(pipe_id);
-    return true;
-  }
+  bool reset_pipe(uint8_t pipe_id) override { return adapter_->host_reset_pipe(pipe_id); }
   bool control_transfer(const kitusb::UsbControlSetup& setup, uint8_t* buffer, uint32_t* transferred) override {
     return adapter_->host_control(setup, buffer, transferred);
   }
@@ -50,6 +50,41 @@ class SimUsbDevice final : public kitusb::UsbDevice {
  private:
   std::shared_ptr<SimAdapter> adapter_;
   std::array<std::atomic<uint32_t>, 256> timeouts_ms_;
+};
+
+// The simulated backend's device: the layer's rules over the driver's view,
+// as the real backends keep them over their system's calls.
+class SimUsbDevice final : public kitusb::UsbDevice {
+ public:
+  explicit SimUsbDevice(std::shared_ptr<SimAdapter> adapter)
+      : packet_bytes_(adapter->config().packet_bytes), driver_(std::move(adapter)) {}
+  bool query_pipe(uint8_t position, uint8_t* pipe_id) override { return driver_.query_pipe(position, pipe_id); }
+  void set_pipe_timeout(uint8_t pipe_id, uint32_t timeout_ms) override { driver_.set_pipe_timeout(pipe_id, timeout_ms); }
+  bool read_pipe(uint8_t pipe_id, uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
+    auto transfer = [&](uint8_t* target, uint32_t size, uint32_t* moved) {
+      return driver_.read_pipe(pipe_id, target, size, moved) ? kitusb::UsbError::kNone : kitusb::last_error();
+    };
+    return kitusb::read_whole_packets(surplus_, pipe_id, packet_bytes_, buffer, length, transferred, transfer);
+  }
+  bool write_pipe(uint8_t pipe_id, const uint8_t* buffer, uint32_t length, uint32_t* transferred) override {
+    uint32_t n = 0;
+    const bool ok = driver_.write_pipe(pipe_id, buffer, length, &n);
+    if (transferred) *transferred = n;
+    return ok ? kitusb::succeeded(kitusb::write_outcome(n, length)) : false;
+  }
+  // Bytes kept from the pipe's last read go with it.
+  bool reset_pipe(uint8_t pipe_id) override {
+    surplus_.drop(pipe_id);
+    return driver_.reset_pipe(pipe_id);
+  }
+  bool control_transfer(const kitusb::UsbControlSetup& setup, uint8_t* buffer, uint32_t* transferred) override {
+    return driver_.control_transfer(setup, buffer, transferred);
+  }
+
+ private:
+  const uint32_t packet_bytes_;
+  SimDriverDevice driver_;
+  kitusb::ReadSurplus surplus_;
 };
 
 constexpr size_t kAllMonitors = static_cast<size_t>(-1);
@@ -171,7 +206,7 @@ bool SimUsbBackend::list_all(std::vector<kitusb::UsbDeviceEntry>* adapters, uint
   return true;
 }
 
-std::unique_ptr<kitusb::UsbDevice> SimUsbBackend::open(const kitusb::UsbDeviceEntry& entry) {
+std::shared_ptr<SimAdapter> SimUsbBackend::adapter_to_open(const kitusb::UsbDeviceEntry& entry) {
   std::shared_ptr<SimAdapter> adapter = std::static_pointer_cast<SimAdapter>(entry.device_ref);
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -184,7 +219,19 @@ std::unique_ptr<kitusb::UsbDevice> SimUsbBackend::open(const kitusb::UsbDeviceEn
     kitusb::set_last_error(kitusb::UsbError::kNotConnected);
     return nullptr;
   }
+  return adapter;
+}
+
+std::unique_ptr<kitusb::UsbDevice> SimUsbBackend::open(const kitusb::UsbDeviceEntry& entry) {
+  std::shared_ptr<SimAdapter> adapter = adapter_to_open(entry);
+  if (!adapter) return nullptr;
   return std::unique_ptr<kitusb::UsbDevice>(new SimUsbDevice(std::move(adapter)));
+}
+
+std::unique_ptr<kitusb::UsbDevice> SimUsbBackend::open_as_driver(const kitusb::UsbDeviceEntry& entry) {
+  std::shared_ptr<SimAdapter> adapter = adapter_to_open(entry);
+  if (!adapter) return nullptr;
+  return std::unique_ptr<kitusb::UsbDevice>(new SimDriverDevice(std::move(adapter)));
 }
 
 bool SimUsbBackend::add_hotplug_monitor(kitusb::HotplugHandler handler) {

@@ -139,7 +139,7 @@ BOOL KITUSB_KAPI init(k::DeviceHandle* handle, k::DeviceInfo* info) {
     if (it == g_devices.end()) return fail(ERROR_INVALID_PARAMETER);
     entry = it->second;
   }
-  std::unique_ptr<kitusb::UsbDevice> usb = host()->backend->open(entry);
+  std::unique_ptr<kitusb::UsbDevice> usb = host()->open(entry);
   if (!usb) return fail_from_host();
   *handle = new Device{std::move(usb), info->driver_id};
   return TRUE;
@@ -164,7 +164,7 @@ BOOL KITUSB_KAPI query_pipe(k::DeviceHandle handle, UCHAR alt_setting, UCHAR pip
   if (alt_setting != 0 || !d->usb->query_pipe(pipe_index, &pipe)) return fail(ERROR_NO_MORE_ITEMS);
   info->PipeType = UsbdPipeTypeBulk;
   info->PipeId = pipe;
-  info->MaximumPacketSize = 512;
+  info->MaximumPacketSize = 512;  // the simulated adapter's (SimAdapterConfig::packet_bytes)
   info->Interval = 0;
   return TRUE;
 }

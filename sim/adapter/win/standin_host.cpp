@@ -10,9 +10,14 @@ bool list_all(std::vector<kitusb::UsbDeviceEntry>* devices, uint32_t* total) {
   return simadapter::SimUsbBackend::instance().list_all(devices, total);
 }
 
+std::unique_ptr<kitusb::UsbDevice> open_device(const kitusb::UsbDeviceEntry& entry) {
+  return simadapter::SimUsbBackend::instance().open_as_driver(entry);
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) const kitusb_standin::Host* kitusb_standin_host() {
-  static const kitusb_standin::Host host{&list_all, &simadapter::SimUsbBackend::instance(), &kitusb::last_error};
+  static const kitusb_standin::Host host{&list_all, &open_device, &simadapter::SimUsbBackend::instance(),
+                                         &kitusb::last_error};
   return &host;
 }

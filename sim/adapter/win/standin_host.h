@@ -6,6 +6,7 @@
 #define SIMADAPTER_WIN_STANDIN_HOST_H
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "kitusb/usb_layer.h"
@@ -15,6 +16,10 @@ namespace kitusb_standin {
 struct Host {
   // Every device of the simulated bus; *total counts other devices too.
   bool (*list_all)(std::vector<kitusb::UsbDeviceEntry>* devices, uint32_t* total);
+  // Opens a device as a driver reaches it: each call one transfer as asked,
+  // none of the USB layer's rules (those are the caller's to keep).
+  std::unique_ptr<kitusb::UsbDevice> (*open)(const kitusb::UsbDeviceEntry& entry);
+  // The simulated bus, for its hot-plug monitors.
   kitusb::UsbBackend* backend;
   // The layer's last error on the calling thread, as the program sees it.
   kitusb::UsbError (*last_error)();

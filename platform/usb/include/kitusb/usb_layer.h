@@ -69,8 +69,10 @@ class UsbDevice {
   // buffer[length - 1], whatever the pipe's packet size. Nothing the device
   // sent is lost to a short buffer: what one transfer brought beyond
   // `length` is what the next read of the pipe returns (that alone, without
-  // waiting), and a reset of the pipe drops it. A read that ran out of time
-  // after data arrived succeeds with that data.
+  // waiting), and a reset of the pipe drops it. A read that failed leaves
+  // nothing of its transfer for the next read. A read that ran out of time
+  // after data arrived succeeds with that data. A read of 0 bytes succeeds at
+  // once: it moves nothing and takes nothing, kept or waiting.
   // A write succeeds only when every byte went out. One that ran out of time
   // fails with kTimeout; one that ended short without an error fails with
   // kGeneralFailure.

@@ -43,6 +43,7 @@ struct SimAdapterConfig {
   size_t max_frames_per_batch = 100;
   bool echo_transmit = false;                // transmitted frames also come back on the read pipe
   bool empty_read_waits = true;              // false: a read with nothing to deliver times out at once
+  uint32_t packet_bytes = 512;               // wMaxPacketSize of the bulk pipes (high speed)
 };
 
 // One request the host wrote, as the adapter parsed it.
@@ -65,18 +66,32 @@ class SimAdapter : public std::enable_shared_from_this<SimAdapter> {
   const SimAdapterConfig& config() const { return config_; }
   std::shared_ptr<simcan::CanBus> bus() const { return bus_; }
 
-  // ---- Host side: the USB layer's device calls these. ----
+  // ---- Host side: one call is one transfer on the bus, as a system driver
+  // asks for it; failures set the layer's last error. ----
   bool pipe_at(uint8_t position, uint8_t* pipe_id) const;
+  // A write that the adapter cut short without an error succeeds with the
+  // short count in *written.
   bool host_write(uint8_t pipe_id, const uint8_t* data, uint32_t length, uint32_t* written);
+  // The adapter sends its next transfer in packets of packet_bytes. What fits
+  // the buffer in whole packets is delivered; a transfer longer than a buffer
+  // of whole packets goes on in the next read. A buffer that ends inside a
+  // packet the adapter fills overflows: the read fails with kGeneralFailure
+  // after the whole packets before it, and that packet is lost (a read of 0
+  // bytes meets the first packet so). A failing read still reports in *got
+  // the bytes it moved.
   bool host_read(uint8_t pipe_id, uint8_t* data, uint32_t length, uint32_t* got, uint32_t timeout_ms);
   bool host_control(const kitusb::UsbControlSetup& setup, uint8_t* buffer, uint32_t* transferred);
-  void host_reset_pipe(uint8_t pipe_id);
+  // Clears the pipe's halt; fails with kNotConnected once unplugged.
+  bool host_reset_pipe(uint8_t pipe_id);
 
   // ---- Scripting. ----
   // Raw bytes the host reads next on the read or acknowledgement pipe (one
-  // chunk = one transfer).
-  void inject_read(std::vector<uint8_t> bytes);
-  void inject_ack(std::vector<uint8_t> bytes);
+  // chunk = one transfer). With `ends_with` the transfer ends in that error
+  // after its bytes, whatever the read's length: kTimeout for a transfer of
+  // full packets that never ends (the read runs out of time after the data),
+  // kGeneralFailure for a bus error after them.
+  void inject_read(std::vector<uint8_t> bytes, kitusb::UsbError ends_with = kitusb::UsbError::kNone);
+  void inject_ack(std::vector<uint8_t> bytes, kitusb::UsbError ends_with = kitusb::UsbError::kNone);
   // Drops everything waiting on the read and acknowledgement pipes.
   void clear_pipes();
   // A status report 0x86 with this status word on the read pipe.
@@ -120,6 +135,11 @@ class SimAdapter : public std::enable_shared_from_this<SimAdapter> {
     kitusb::UsbError error = kitusb::UsbError::kNone;
     uint32_t moved = 0;
   };
+  // One transfer waiting on an IN pipe.
+  struct Transfer {
+    std::vector<uint8_t> bytes;
+    kitusb::UsbError ends_with = kitusb::UsbError::kNone;
+  };
 
   SimAdapter(const SimAdapterConfig& config, std::shared_ptr<simcan::CanBus> bus);
   void handle_request_locked(const SimRequest& req);
@@ -127,7 +147,8 @@ class SimAdapter : public std::enable_shared_from_this<SimAdapter> {
   bool reply_or_refuse_locked(uint8_t command, uint8_t param, const std::vector<uint32_t>& payload);
   void handle_transmit_locked(const SimRequest& req, std::vector<simcan::CanFrame>* out);
   std::vector<uint8_t> build_batch_locked(uint32_t max_bytes);
-  std::deque<std::vector<uint8_t>>& ack_queue_locked();
+  std::deque<Transfer>& ack_queue_locked();
+  bool deliver_locked(std::deque<Transfer>& queue, uint8_t* data, uint32_t length, uint32_t* got);
   uint32_t now_us() const;
   bool take_failure_locked(PipeFailure& f);
 
@@ -149,8 +170,8 @@ class SimAdapter : public std::enable_shared_from_this<SimAdapter> {
   uint32_t ack_status_word_ = 0;
   bool drop_acks_ = false;
   PipeFailure write_failure_, read_failure_, ack_failure_, write_cut_;
-  std::deque<std::vector<uint8_t>> read_queue_;
-  std::deque<std::vector<uint8_t>> ack_queue_;
+  std::deque<Transfer> read_queue_;
+  std::deque<Transfer> ack_queue_;
   std::deque<std::vector<uint32_t>> rx_records_;  // full records waiting for a batch
   std::deque<SimRequest> requests_;
   size_t bad_requests_ = 0;
@@ -182,7 +203,13 @@ class SimUsbBackend : public kitusb::UsbBackend {
                     uint32_t* total) override;
   // Every plugged-in adapter whatever its ids; *total as list_devices gives it.
   bool list_all(std::vector<kitusb::UsbDeviceEntry>* adapters, uint32_t* total);
+  // The simulated backend's device: the layer's rules, the code the real
+  // backends run (usb_rules.h), over the adapter's host side.
   std::unique_ptr<kitusb::UsbDevice> open(const kitusb::UsbDeviceEntry& entry) override;
+  // The same adapter as a system driver reaches it: each call is one
+  // transfer as asked, answered by the adapter's host side, with none of the
+  // layer's rules. The stand-in libusbK.dll serves its device calls with it.
+  std::unique_ptr<kitusb::UsbDevice> open_as_driver(const kitusb::UsbDeviceEntry& entry);
   bool add_hotplug_monitor(kitusb::HotplugHandler handler) override;
 
  private:
@@ -193,6 +220,8 @@ class SimUsbBackend : public kitusb::UsbBackend {
     kitusb::HotplugNotice kind;
   };
   kitusb::UsbDeviceEntry entry_of(const std::shared_ptr<SimAdapter>& a) const;
+  // The adapter of a list entry, or null with the layer's error set.
+  std::shared_ptr<SimAdapter> adapter_to_open(const kitusb::UsbDeviceEntry& entry);
   void queue_notice_locked(Notice n);
   void run_monitor();
 

@@ -94,6 +94,26 @@ for b in build-win64 build-win32; do
   held=$(cd $b/install-check && find . -type f \( -iname '*.dll' -o -iname '*.exe' \) | LC_ALL=C sort)
   [ "$held" = "$(printf './bin/%s\n' $ships)" ] || { echo "the installation of $b holds:"; echo "$held"; exit 1; }
 done
+# Every installed pkg-config file resolves against its installation alone:
+# none requires anything that the Windows build does not ship. A C program
+# built with mingw-w64 links all three through what they give.
+for b in build-win64:x86_64 build-win32:i686; do
+  cc=${b#*:}-w64-mingw32-gcc
+  b=${b%:*}
+  pcdir=$root/$b/install-check/lib/pkgconfig
+  for pc in morvane tavrix morvane_lv; do
+    [ -f "$pcdir/$pc.pc" ] || { echo "the installation of $b has no $pc.pc"; exit 1; }
+  done
+  for pc in "$pcdir"/*.pc; do
+    for how in "" --static; do
+      env -u PKG_CONFIG_PATH PKG_CONFIG_LIBDIR="$pcdir" pkg-config $how --cflags --libs "$(basename "$pc" .pc)" >/dev/null ||
+        { echo "pkg-config $how --cflags --libs fails for $pc against its installation alone"; exit 1; }
+    done
+  done
+  # shellcheck disable=SC2046
+  "$cc" -std=c99 -o $b/pkg-config-consumer.exe tests/install/consumer/consumer.c \
+    $(env -u PKG_CONFIG_PATH PKG_CONFIG_LIBDIR="$pcdir" pkg-config --cflags --libs morvane tavrix morvane_lv)
+done
 # The import libraries link under /SAFESEH; the 64-bit host also runs below.
 tests/windows/check_msvc_host.sh build-win32/install-check x86 build-win32/msvc-host
 

@@ -94,14 +94,35 @@ for b in build-win64 build-win32; do
   held=$(cd $b/install-check && find . -type f \( -iname '*.dll' -o -iname '*.exe' \) | LC_ALL=C sort)
   [ "$held" = "$(printf './bin/%s\n' $ships)" ] || { echo "the installation of $b holds:"; echo "$held"; exit 1; }
 done
+# Every installed pkg-config file resolves against its installation alone:
+# none requires anything that the Windows build does not ship. A C program
+# built with mingw-w64 links all three through what they give.
+for b in build-win64:x86_64 build-win32:i686; do
+  cc=${b#*:}-w64-mingw32-gcc
+  b=${b%:*}
+  pcdir=$root/$b/install-check/lib/pkgconfig
+  for pc in morvane tavrix morvane_lv; do
+    [ -f "$pcdir/$pc.pc" ] || { echo "the installation of $b has no $pc.pc"; exit 1; }
+  done
+  for pc in "$pcdir"/*.pc; do
+    for how in "" --static; do
+      env -u PKG_CONFIG_PATH PKG_CONFIG_LIBDIR="$pcdir" pkg-config $how --cflags --libs "$(basename "$pc" .pc)" >/dev/null ||
+        { echo "pkg-config $how --cflags --libs fails for $pc against its installation alone"; exit 1; }
+    done
+  done
+  # shellcheck disable=SC2046
+  "$cc" -std=c99 -o $b/pkg-config-consumer.exe tests/install/consumer/consumer.c \
+    $(env -u PKG_CONFIG_PATH PKG_CONFIG_LIBDIR="$pcdir" pkg-config --cflags --libs morvane tavrix morvane_lv)
+done
 # The import libraries link under /SAFESEH; the 64-bit host also runs below.
 tests/windows/check_msvc_host.sh build-win32/install-check x86 build-win32/msvc-host
 
 echo "== tests under wine"
 # The simulated hand answers on a pseudo-terminal that the wine prefix maps
-# to COM7. COM1 to COM20 are all named in wine's port table (the others
-# empty), so wine's default mapping of COM1 to the machine's /dev/ttyS0 can
-# never reach a port scan: the tests touch no serial port but their own.
+# to COM7; the demo tests point COM8 at their own. No other COM name of the
+# prefix leads anywhere: wine would give the machine's serial devices COM
+# names of their own (tests/windows/wine_com_ports.sh blocks them and checks
+# the prefix), so the tests touch no serial port but their own.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs" --target sim_hand_pty ethercat_sim_slave test_demos_wine_e2e >/dev/null
 export WINEPREFIX=$root/build-win64/wine WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
@@ -117,18 +138,7 @@ trap cleanup EXIT
 for _ in $(seq 100); do [ -e "$hand_link" ] && break; sleep 0.1; done
 [ -e "$hand_link" ] || { echo "sim_hand_pty did not start"; cat build-win64/sim_hand_pty.log; exit 1; }
 
-[ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
-{
-  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
-  for n in $(seq 20); do
-    target=""
-    [ "$n" -eq 7 ] && target=$hand_link
-    [ "$n" -eq 8 ] && target=$root/build-win64/com8-demo  # the demo tests point it at their hand
-    printf '"COM%d"="%s"\n' "$n" "$target"
-  done
-} >build-win64/ports.reg
-wine regedit /S "$(winepath -w build-win64/ports.reg)" >/dev/null 2>&1
-wineserver -k >/dev/null 2>&1 || true  # the next start reads the port table
+tests/windows/wine_com_ports.sh "$WINEPREFIX" COM7="$hand_link" COM8="$root/build-win64/com8-demo"
 wineserver -p >/dev/null 2>&1
 wine cmd /c exit >/dev/null 2>&1  # warm-up: the first program pays wine's start
 tests/windows/check_msvc_host.sh build-win64/install-check x64 build-win64/msvc-host run

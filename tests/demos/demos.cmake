@@ -1,13 +1,15 @@
 # Demo programs: shared console code, the serial port, the console layer,
 # the CAN channel library, and end-to-end runs against simulated hands.
 # Windows builds run them under wine from the Linux side (windows_e2e.cmake).
+# The serial port tests and the RS485 demos list ports: they run with the
+# machine's serial devices hidden (HIDE_MACHINE_PORTS).
 if(WIN32)
   return()
 endif()
 if(TARGET demo_common)
   kit_add_test(test_demo_prompt_int SOURCES ${KIT_TEST_DIR}/test_prompt_int.cpp LIBS demo_common LABELS demos)
   kit_add_test(test_demo_serial_port SOURCES ${KIT_TEST_DIR}/test_serial_port.cpp LIBS demo_common
-    LABELS demos TIMEOUT 120)
+    LABELS demos TIMEOUT 120 HIDE_MACHINE_PORTS)
 endif()
 
 if(TARGET demo_common AND TARGET kit_sim_hand)
@@ -31,14 +33,14 @@ endif()
 
 if(TARGET rs485_demo AND TARGET demo_pty_hand)
   kit_add_test(test_demo_rs485_e2e SOURCES ${KIT_TEST_DIR}/test_rs485_demo_e2e.cpp ${KIT_TEST_DIR}/child_process.cpp
-    LIBS demo_pty_hand LABELS demos TIMEOUT 300)
+    LIBS demo_pty_hand LABELS demos TIMEOUT 300 HIDE_MACHINE_PORTS)
   target_compile_definitions(test_demo_rs485_e2e PRIVATE RS485_DEMO_PATH="$<TARGET_FILE:rs485_demo>")
   add_dependencies(test_demo_rs485_e2e rs485_demo)
 endif()
 
 if(TARGET rs485_bus_demo AND TARGET demo_pty_hand)
   kit_add_test(test_demo_rs485_bus_e2e SOURCES ${KIT_TEST_DIR}/test_rs485_bus_demo_e2e.cpp
-    ${KIT_TEST_DIR}/child_process.cpp LIBS demo_pty_hand LABELS demos TIMEOUT 300)
+    ${KIT_TEST_DIR}/child_process.cpp LIBS demo_pty_hand LABELS demos TIMEOUT 300 HIDE_MACHINE_PORTS)
   target_compile_definitions(test_demo_rs485_bus_e2e PRIVATE RS485_BUS_DEMO_PATH="$<TARGET_FILE:rs485_bus_demo>")
   add_dependencies(test_demo_rs485_bus_e2e rs485_bus_demo)
 endif()

@@ -2,6 +2,10 @@
 // pseudo-terminal line, driven by a script on its standard input.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -107,20 +111,30 @@ TEST(Rs485BusDemoOneHand, SilentNodeIsReportedAndEndedInputMovesNothing) {
   EXPECT_EQ(demo.err(), "Warning: node 2 did not answer.\n");
 }
 
-TEST(Rs485BusDemoPorts, NoPortNamedAndNoneFoundOrPortUnopenable) {
-  // A path that is no device is not listed; with nothing else found the
-  // demo ends at once (some machines do have serial ports, then it would
-  // ask: the prompt's default picks the first, so give it a closed input).
+TEST(Rs485BusDemoPorts, NoPortNamedAndNoneFoundEndsAtOnce) {
+  // A path that is no device is not listed, and the machine's own ports are
+  // hidden from the test: nothing is found, so the demo ends without asking.
   ChildProcess p;
   ASSERT_TRUE(p.start({RS485_BUS_DEMO_PATH, "/nonexistent/tty"}, {}, true));
-  const int rc = p.wait_exit(30s);
-  const std::string err = p.err();
-  EXPECT_EQ(err.rfind("Serial port /nonexistent/tty not found.\n", 0), 0u) << err;
-  if (err.find("No serial port found.") != std::string::npos) {
-    EXPECT_EQ(rc, 255);
-  } else {
-    EXPECT_TRUE(rc == 255 || rc == 0) << p.out() << err;
-  }
+  EXPECT_EQ(p.wait_exit(30s), 255) << p.out() << p.err();
+  EXPECT_EQ(p.err(), "Serial port /nonexistent/tty not found.\nNo serial port found.\n");
+  EXPECT_EQ(p.out(), "RS485 dual-node example: Node 1 + Node 2 on one serial bus.\n");
+}
+
+TEST(Rs485BusDemoPorts, PortHeldByAnotherProgramIsReported) {
+  demos::PtyHand hand({1, 2}, 6);
+  ASSERT_TRUE(hand.start()) << hand.error();
+  // Another program holds the line with the lock that every opener takes.
+  const int holder = ::open(hand.slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  ChildProcess p;
+  ASSERT_TRUE(p.start({RS485_BUS_DEMO_PATH, hand.slave_path()}, {}, true));  // ended input: port 0
+  EXPECT_EQ(p.wait_exit(30s), 255) << p.out() << p.err();
+  ::close(holder);
+  EXPECT_NE(p.out().find("  [0] " + hand.slave_path() + "\n"), std::string::npos) << p.out();
+  EXPECT_EQ(p.err(), "Failed to open serial port " + hand.slave_path() + "\n");
+  EXPECT_EQ(hand.line().polls_for(1), 0u) << "nothing was sent on a port that was not opened";
 }
 
 }  // namespace

@@ -349,41 +349,28 @@ TEST(SerialPort, PeerVanishingLeavesThePortUsableAndClosable) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
 }
 
+// The machine's own serial devices are hidden from these tests, so each list
+// holds exactly the named ports that pass its check.
 TEST(SerialPort, ListPutsNamedPortsFirstAndDropsWhatIsNoDevice) {
-  PtyPair pty;
-  ASSERT_TRUE(pty.ok());
-  std::vector<std::string> ports =
-      demos::SerialPort::list_ports({pty.slave(), "/nonexistent/ttyX", "/etc/hostname", pty.slave()});
-  ASSERT_FALSE(ports.empty());
-  EXPECT_EQ(ports[0], pty.slave());
-  for (size_t i = 1; i < ports.size(); ++i) {
-    EXPECT_NE(ports[i], pty.slave()) << "listed twice";
-    EXPECT_NE(ports[i], "/nonexistent/ttyX");
-    EXPECT_NE(ports[i], "/etc/hostname");
-    EXPECT_EQ(ports[i].rfind("/dev/tty", 0), 0u) << ports[i];
-  }
+  PtyPair pty, other;
+  ASSERT_TRUE(pty.ok() && other.ok());
+  const std::vector<std::string> ports = demos::SerialPort::list_ports(
+      {pty.slave(), "/nonexistent/ttyX", "/etc/hostname", other.slave(), pty.slave(), ""});
+  EXPECT_EQ(ports, (std::vector<std::string>{pty.slave(), other.slave()}));
 }
 
 TEST(SerialPort, OpenableListIsThePresentListLessThePortsHeldNow) {
   // The demos and the flat library list the same scan of /dev; the flat
   // library's list drops what cannot be opened now.
-  PtyPair pty;
-  ASSERT_TRUE(pty.ok());
-  const std::vector<std::string> present = kitserial::list_present_ports({pty.slave()});
-  std::vector<std::string> openable = kitserial::list_openable_ports({pty.slave()});
-  ASSERT_FALSE(openable.empty());
-  EXPECT_EQ(openable[0], pty.slave());
-  size_t next = 0;
-  for (const std::string& p : openable) {
-    while (next < present.size() && present[next] != p) ++next;
-    ASSERT_LT(next, present.size()) << p << " is openable but not present, or out of order";
-  }
+  PtyPair pty, held;
+  ASSERT_TRUE(pty.ok() && held.ok());
+  const std::vector<std::string> both{held.slave(), pty.slave()};
   demos::SerialPort holder;
-  ASSERT_TRUE(holder.open(pty.slave(), 500000));
-  EXPECT_EQ(kitserial::list_present_ports({pty.slave()})[0], pty.slave());
-  openable = kitserial::list_openable_ports({pty.slave()});
-  EXPECT_EQ(std::count(openable.begin(), openable.end(), pty.slave()), 0);
+  ASSERT_TRUE(holder.open(held.slave(), 500000));
+  EXPECT_EQ(kitserial::list_present_ports(both), both);
+  EXPECT_EQ(kitserial::list_openable_ports(both), std::vector<std::string>{pty.slave()});
   EXPECT_TRUE(holder.close());
+  EXPECT_EQ(kitserial::list_openable_ports(both), both);
 }
 
 }  // namespace

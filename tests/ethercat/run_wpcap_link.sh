@@ -18,13 +18,15 @@ unshare -n true 2>/dev/null || skip "network namespaces are not allowed here (ne
 
 prefix=${KIT_ECAT_WINEPREFIX:-$(dirname "$(readlink -f "$exe")")/wine-ecat}
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The test opens no COM name, and none of the prefix leads to a serial
+# device of the machine.
+"$(dirname "$0")/../windows/wine_com_ports.sh" "$prefix" || exit 1
 export KIT_ECAT_IFNAME=ecm0 KIT_ECAT_SLAVE_IFNAME=ecs0 KIT_ECAT_SLAVES=$slaves
 exec unshare -n bash -c '
   set -u
   ip link add ecm0 type veth peer name ecs0 && ip link set ecm0 up && ip link set ecs0 up || exit 1
   "$1" ecs0 "$KIT_ECAT_SLAVES" &
   sim_pid=$!
-  [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
   wineserver -p
   wine "$2" 2>&1
   rc=$?

@@ -1,19 +1,21 @@
 # Flat interface library (libMorvane_LV): result codes without devices, the
 # RS485 path over a pseudo-terminal, the CAN-FD path through the simulated
-# adapter, the EtherCAT path against simulated slaves on a veth pair.
+# adapter, the EtherCAT path against simulated slaves on a veth pair. The
+# RS485 scan probes ports by opening them: the tests that scan run with the
+# machine's serial devices hidden (HIDE_MACHINE_PORTS).
 if(TARGET morvane_lv_sim)
   kit_add_test(test_lv_no_instance SOURCES ${KIT_TEST_DIR}/test_lv_no_instance.cpp
-    LIBS morvane_lv_sim LABELS flatlib)
+    LIBS morvane_lv_sim LABELS flatlib HIDE_MACHINE_PORTS)
   kit_add_test(test_lv_canfd SOURCES ${KIT_TEST_DIR}/test_lv_canfd.cpp
     LIBS morvane_lv_sim LABELS flatlib TIMEOUT 300)
 endif()
 # The RS485 path over a pseudo-terminal that the test creates (Linux).
 if(TARGET morvane_lv_sim AND NOT WIN32)
   kit_add_test(test_lv_rs485 SOURCES ${KIT_TEST_DIR}/test_lv_rs485.cpp
-    LIBS morvane_lv_sim util LABELS flatlib TIMEOUT 300)
+    LIBS morvane_lv_sim util LABELS flatlib TIMEOUT 300 HIDE_MACHINE_PORTS)
   if(TARGET kit_sim_hand)
     kit_add_test(test_lv_simhand SOURCES ${KIT_TEST_DIR}/test_lv_simhand.cpp
-      LIBS morvane_lv_sim kit_sim_hand util LABELS flatlib TIMEOUT 300)
+      LIBS morvane_lv_sim kit_sim_hand util LABELS flatlib TIMEOUT 300 HIDE_MACHINE_PORTS)
   endif()
   if(TARGET kit_ethercat_sim)
     # Needs a private network namespace; skips with the reason otherwise.
@@ -32,7 +34,7 @@ endif()
 # The same checks through the shipped libMorvane_LV.so (real libTavrix over
 # libusb; no adapter is expected on a build machine).
 kit_add_test(test_lv_shared_no_instance SOURCES ${KIT_TEST_DIR}/test_lv_no_instance.cpp
-  LIBS Morvane_LV LABELS flatlib)
+  LIBS Morvane_LV LABELS flatlib HIDE_MACHINE_PORTS)
 
 # libMorvane_LV exports exactly the lv_* functions (the listed names, as on
 # every platform).

@@ -38,6 +38,9 @@ cmake --build "$work/cmake" >/dev/null
 
 echo "== pkg-config"
 export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
+# A static link of libTavrix on Linux needs libusb.
+[ "$(pkg-config --print-requires-private tavrix)" = "libusb-1.0" ] ||
+  fail "tavrix.pc requires privately '$(pkg-config --print-requires-private tavrix)', not libusb-1.0"
 # shellcheck disable=SC2046
 "$cc" -std=c99 -o "$work/pc_c" "$here/consumer/consumer.c" $(pkg-config --cflags --libs morvane tavrix morvane_lv)
 # shellcheck disable=SC2046
